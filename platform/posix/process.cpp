@@ -1,0 +1,95 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+extern char** environ;
+
+namespace {
+
+// Step between two looks at the child: short against the limits in use (seconds).
+constexpr unsigned kPollStepMs = 5;
+
+uint64_t NowMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u +
+           static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+int StatusToCode(int status) {
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    if (WIFSIGNALED(status)) {
+        return 128 + WTERMSIG(status);
+    }
+    return -1;
+}
+
+// Waits for `pid` until `deadline`; true with *status when it ended.
+bool WaitUntil(pid_t pid, uint64_t deadline, int* status) {
+    for (;;) {
+        pid_t done = waitpid(pid, status, WNOHANG);
+        if (done == pid) {
+            return true;
+        }
+        if (done < 0 && errno != EINTR) {
+            return true;  // nothing left to wait for; treat as ended
+        }
+        if (NowMs() >= deadline) {
+            return false;
+        }
+        timespec step{0, static_cast<long>(kPollStepMs) * 1000000L};
+        nanosleep(&step, nullptr);
+    }
+}
+
+}  // namespace
+
+ProcessOutcome PlatformRunProgram(const std::vector<std::string>& argv, unsigned limitMs,
+                                  int* exitCode) {
+    if (exitCode) {
+        *exitCode = -1;
+    }
+    if (argv.empty() || argv[0].empty()) {
+        return ProcessOutcome::kNotStarted;
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    // posix_spawnp looks a bare name up in PATH and uses a name with a '/' as it is; glibc
+    // reports a failed exec through its result, so a missing program is seen here.
+    int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        return ProcessOutcome::kNotStarted;
+    }
+
+    int status = 0;
+    if (WaitUntil(pid, NowMs() + limitMs, &status)) {
+        if (exitCode) {
+            *exitCode = StatusToCode(status);
+        }
+        return ProcessOutcome::kExited;
+    }
+    kill(pid, SIGKILL);
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return ProcessOutcome::kTimedOut;
+}
