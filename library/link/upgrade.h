@@ -205,15 +205,21 @@ struct ChunkTable {
 
 // Fills `table` from the chunk reply payload: byte 0 the flash type code, byte 1 stored
 // unchanged, then one 128-byte header per chunk (a trailing partial record is ignored). The
-// boot loader chunk and 0x04FB0100 are marked as carrying no CRC. Returns 0; a payload shorter
-// than 2 bytes or describing more than CHUNK_TABLE_CAPACITY chunks is refused with a status code
-// and leaves the table with count 0.
+// boot loader chunk and 0x04FB0100 (edition 2.0.0: every id with their upper 16 bits) are marked
+// as carrying no CRC. Texts that fill all 16 bytes are cut to 15 characters. Returns 0; a payload
+// shorter than 2 bytes or describing more than CHUNK_TABLE_CAPACITY chunks is refused with
+// UPG_ERR_UNRECOGNISED_REPLY and leaves the table with count 0.
 int ParseChunkTable(const unsigned char* payload, unsigned length, ChunkTable* table);
 // The kind of a chunk id by its upper 16 bits: 1 boot loader, 2..4 the other known kinds, 0 none.
 int GetChunkKind(uint32_t id);
-// Walks the chunk chain of the image file at `path`, checking every chunk, and looks for the
-// chunk `wanted`. Returns 1 with its file offset, its size and a 16-byte text when the whole chain
-// is sound and the chunk is in it; 0 for a missing file, a broken chain or no such chunk.
+// Walks the chunk chain of the image file at `path`, checking every chunk (id rule, `next` and
+// `length` bounds, CRC, and the last chunk lying within the file), and looks for the chunk
+// `wanted` (bit 0 ignored; edition 2.0.0: exact). Returns 1 when the whole chain is sound and the
+// chunk is in it (a later match wins), with its file offset, its size (its slot: `next`, or
+// 16 + `length` for the last chunk and for 0x04FB0100) and a 16-byte NUL-terminated text (the
+// boot loader's `version`, any other chunk's `name`; edition 2.0.0: the boot loader's `version`
+// wherever the walk passes it, else empty). Returns 0 for a missing file, a broken chain or no
+// such chunk.
 int FindChunkInImage(const char* path, uint32_t wanted, int* fileOffset, int* size, char* text);
 // Edition 2.0.0: 1 when the image's chain is sound up to its last chunk and has at least two
 // chunks, else 0.
@@ -225,7 +231,9 @@ void EncodeChunkHeader(const ChunkInfo* entry, unsigned char* out);
 // leaving every other byte as it was.
 void OverlayChunkHeader(const ChunkInfo* entry, unsigned char* out);
 // The flash offset and size of entry `index` for a dump: its slot, without the 128-byte header
-// for every chunk but the boot loader. Returns 1, or 0 when index is not below table->count.
+// for every chunk but the boot loader, the chain taken to start at flash offset 0. Returns 1, or
+// 0 when index is not below table->count or the span cannot be given (a slot shorter than the
+// header, or an offset or size beyond the int range).
 int GetChunkSpan(const ChunkTable* table, unsigned index, int* start, int* size);
 
 // ---------------------------------------------------------------------------------------------
