@@ -105,8 +105,12 @@ int SerialPort::Read(unsigned char* buffer, int max) {
 
 int SerialPort::ReadExact(unsigned char* buffer, int count, unsigned limitMs) {
     uint32_t start = PlatformTickCount();
+    // The queue is looked at once before the clock is: with a 1 ms limit the tick may turn
+    // between the two readings, and bytes that are already there must not be missed.
+    int queued = BytesAvailable();
+    if (queued >= count) return Read(buffer, count) == count ? 1 : 0;
     while (PlatformTicksSince(start) < limitMs) {
-        int queued = BytesAvailable();
+        queued = BytesAvailable();
         if (queued >= count) return Read(buffer, count) == count ? 1 : 0;
         if (queued == 0) {
             WaitForInput(1);

@@ -17,6 +17,8 @@ public:
 
     bool ok() const { return m_master >= 0; }
     int master() const { return m_master; }
+    // The pair's own descriptor of the slave (for reading back line settings).
+    int slaveFd() const { return m_slaveHold; }
     const std::string& slavePath() const { return m_slavePath; }
 
     // Writes all bytes to the master in one write (as a line delivers a reply back to back).
