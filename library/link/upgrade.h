@@ -247,14 +247,24 @@ int UpgGetVersionAndChunks(int* version, ChunkTable* table);
 int UpgSetAddress(unsigned address);
 // "move %u %u": stage a chunk the STB already holds (the task passes its id and `next`).
 int UpgMove(unsigned first, unsigned second);
-// Sends `length` bytes of `data`. The packet protocol may compress them in place: the buffer
-// must have room for 2 * length bytes and its contents are undefined afterwards.
+// Sends `length` bytes of `data` ("transfer", or "transferraw" for the legacy protocol). The
+// packet protocol first offers the data to the external encoder and sends the compressed form
+// when it is shorter than the data ("transfer -z"); it writes that form over the start of the
+// buffer, so the buffer needs room for `length` bytes only and its contents are undefined
+// afterwards. `progress` and `cancel` may be null. Returns 0, UPG_ERR_CANCELLED, the command's
+// code or the STB's failure code.
 int UpgTransfer(unsigned char* data, int length, UpgProgressFn progress, UpgCancelFn cancel);
-// "burn": the STB writes what was staged; `total` bytes give the progress percentage.
+// "burn": the STB writes what was staged; `total` bytes give the progress percentage (100 when
+// total is 0). Blocks until the STB reports the outcome. Packet protocol: five 10 s windows
+// without a busy status ask the STB again; edition 2.0.0 instead gives up with UPG_ERR_TIMEOUT
+// after 10 minutes in all. Legacy: 30 s of silence give UPG_ERR_TIMEOUT.
 int UpgBurn(int total, UpgProgressFn progress);
-// Reads `size` bytes of flash from `start` into `buffer` (room for `size` bytes; for the oldest
-// legacy loader, which sends its whole flash, room for 0x200000 bytes); *length receives the
-// count read.
+// The room UpgDump needs in its buffer: the largest flash, whatever is asked for.
+inline constexpr int UPG_DUMP_CAPACITY = 0x200000;
+// Reads `size` bytes of flash from `start` (0 and 0: the whole flash) into `buffer`, which must
+// have room for UPG_DUMP_CAPACITY bytes: the STB announces the total itself, and the oldest
+// legacy loader sends its whole flash. *length receives the total. A total, block or packet that
+// would not fit is refused with UPG_ERR_DUMP_LENGTH before a byte of it is stored.
 int UpgDump(unsigned char* buffer, int* length, UpgProgressFn progress, UpgCancelFn cancel,
             unsigned start, unsigned size);
 // "reboot".
