@@ -7,6 +7,7 @@
 // old or the new file, never a half-written one.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,18 @@ class IniFile {
     std::string m_newline = "\r\n";  // the file's own line ending, kept for added lines
     bool m_finalNewline = true;      // whether the file ended with a line ending
 };
+
+// Replaces the file at `path` (a symbolic link's target) with `size` bytes of `data`, atomically:
+// the bytes go into a new file beside it, which is then renamed over it, so that a failure or
+// crash part-way leaves the old file (or no file) as it was. An existing file keeps its mode; a
+// read-only one is left alone. Used for the settings file and for dump files.
+enum class ReplaceFileResult {
+    kOk,
+    kCannotCreate,  // the file is read-only, or no file can be created beside it
+    kCannotWrite,   // writing, flushing or renaming failed; nothing was changed
+};
+ReplaceFileResult PlatformReplaceFile(const std::string& path, const void* data, size_t size,
+                                      std::string* error = nullptr);
 
 // One-call forms over a file, as the settings code uses them.
 int IniReadInt(const std::string& path, const std::string& section, const std::string& key,

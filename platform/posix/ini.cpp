@@ -87,10 +87,10 @@ bool FileExists(const std::string& path) {
     return stat(path.c_str(), &info) == 0;
 }
 
-bool WriteAll(int fd, const std::string& data) {
+bool WriteAll(int fd, const char* data, size_t size) {
     size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
+    while (done < size) {
+        ssize_t n = write(fd, data + done, size - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -283,6 +283,18 @@ void IniFile::SetString(const std::string& section, const std::string& key,
 }
 
 bool IniFile::Save(const std::string& path, std::string* error) const {
+    std::string data;
+    for (size_t i = 0; i < m_lines.size(); ++i) {
+        data += m_lines[i].text;
+        if (i + 1 < m_lines.size() || m_finalNewline) {
+            data += '\n';
+        }
+    }
+    return PlatformReplaceFile(path, data.data(), data.size(), error) == ReplaceFileResult::kOk;
+}
+
+ReplaceFileResult PlatformReplaceFile(const std::string& path, const void* data, size_t size,
+                                      std::string* error) {
     std::string scratch;
     std::string& why = error != nullptr ? *error : scratch;
     const std::string target = ResolveTarget(path);
@@ -291,23 +303,16 @@ bool IniFile::Save(const std::string& path, std::string* error) const {
     // A read-only file stays as it is, also for a user whom the system would let replace it.
     if (exists && (access(target.c_str(), W_OK) != 0 || (info.st_mode & 0222) == 0)) {
         why = ErrnoText(target, EACCES);
-        return false;
-    }
-    std::string data;
-    for (size_t i = 0; i < m_lines.size(); ++i) {
-        data += m_lines[i].text;
-        if (i + 1 < m_lines.size() || m_finalNewline) {
-            data += '\n';
-        }
+        return ReplaceFileResult::kCannotCreate;
     }
     std::string sibling;
     int fd = CreateSibling(target, &sibling);
     if (fd < 0) {
         why = ErrnoText(target, errno);
-        return false;
+        return ReplaceFileResult::kCannotCreate;
     }
-    bool ok =
-        WriteAll(fd, data) && (!exists || fchmod(fd, info.st_mode & 07777) == 0) && fsync(fd) == 0;
+    bool ok = WriteAll(fd, static_cast<const char*>(data), size) &&
+              (!exists || fchmod(fd, info.st_mode & 07777) == 0) && fsync(fd) == 0;
     int savedErrno = errno;
     if (close(fd) != 0 && ok) {
         ok = false;
@@ -320,10 +325,10 @@ bool IniFile::Save(const std::string& path, std::string* error) const {
     if (!ok) {
         unlink(sibling.c_str());
         why = ErrnoText(target, savedErrno);
-        return false;
+        return ReplaceFileResult::kCannotWrite;
     }
     SyncDirectoryOf(target);
-    return true;
+    return ReplaceFileResult::kOk;
 }
 
 int IniReadInt(const std::string& path, const std::string& section, const std::string& key,
