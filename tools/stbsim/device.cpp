@@ -284,6 +284,9 @@ void StbDevice::BurnStep(uint64_t now) {
     }
     uint64_t piece =
         std::min<uint64_t>(uint64_t(m_timing.burnKiBPerStep) * 1024, total - m_burn.written);
+    if (m_faults.burnError) {
+        piece = std::min(piece, total / 2 - m_burn.written);  // stop at the point of failure
+    }
     std::copy(m_staging.begin() + m_burn.written, m_staging.begin() + m_burn.written + piece,
               m_flash.begin() + m_address + m_burn.written);
     m_burn.written += piece;

@@ -21,6 +21,7 @@ namespace {
 constexpr int kMaxPollMs = 50;
 constexpr size_t kReadChunk = 4096;
 constexpr double kRxBurstBytes = 64;  // what a UART's receive FIFO takes at once
+constexpr size_t kPacedSlice = 2048;  // longer paced replies leave in slices of this size
 
 uint64_t NowUs() {
     return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
@@ -188,11 +189,15 @@ unsigned StbSimServer::RebootCount() const {
     return m_device ? m_device->RebootCount() : 0;
 }
 
+// One pass: timers, then output, then input. With pacing, a reply is written when its last byte
+// would have arrived on a real line (long replies in slices of kPacedSlice bytes, each when it
+// would have arrived), and input is taken no faster than the line carries it.
 void StbSimServer::Run() {
     uint64_t lastInputMs = SimNowMs();
     m_rxLastUs = NowUs();
     bool pacing = m_options.baud > 0;
     double bytesPerUs = pacing ? double(m_options.baud) / m_options.bitsPerByte / 1e6 : 0;
+    auto lineTimeUs = [&](size_t bytes) { return uint64_t(double(bytes) / bytesPerUs); };
     while (!m_stop.load()) {
         uint64_t nowUs = NowUs();
         uint64_t now = nowUs / 1000;
@@ -200,10 +205,9 @@ void StbSimServer::Run() {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_device->Advance(now);
-            if (m_pendingOut.empty() && (!pacing || nowUs >= m_txFreeUs) &&
-                m_device->TakeReply(now, &m_pendingOut) && pacing) {
-                m_txFreeUs =
-                    std::max(nowUs, m_txFreeUs) + uint64_t(m_pendingOut.size() / bytesPerUs);
+            if (m_pendingOut.empty() && m_device->TakeReply(now, &m_pendingOut) && pacing) {
+                m_txFreeUs = std::max(nowUs, m_txFreeUs) +
+                             lineTimeUs(std::min(m_pendingOut.size(), kPacedSlice));
             }
             deadline = m_device->NextDeadline();
             FlushEvents();
@@ -212,10 +216,16 @@ void StbSimServer::Run() {
                 SaveFlash();
             }
         }
-        if (!m_pendingOut.empty()) {
-            ssize_t n = write(m_fd, m_pendingOut.data(), m_pendingOut.size());
+        bool writeDue = !m_pendingOut.empty() && (!pacing || nowUs >= m_txFreeUs);
+        if (writeDue) {
+            size_t slice =
+                pacing ? std::min(m_pendingOut.size(), kPacedSlice) : m_pendingOut.size();
+            ssize_t n = write(m_fd, m_pendingOut.data(), slice);
             if (n > 0) {
                 m_pendingOut.erase(m_pendingOut.begin(), m_pendingOut.begin() + n);
+                if (pacing && !m_pendingOut.empty()) {
+                    m_txFreeUs += lineTimeUs(std::min(m_pendingOut.size(), kPacedSlice));
+                }
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 break;
             }
@@ -230,15 +240,15 @@ void StbSimServer::Run() {
         if (deadline != UINT64_MAX) {
             timeout = int(std::min<uint64_t>(kMaxPollMs, deadline > now ? deadline - now : 0));
         }
-        if (pacing && (!mayRead || (m_pendingOut.empty() && m_txFreeUs > nowUs))) {
+        if (pacing && (!mayRead || !m_pendingOut.empty())) {
             timeout = std::min(timeout, 1);
         }
         if (m_options.idleTimeoutMs > 0 && now - lastInputMs > m_options.idleTimeoutMs) {
             break;
         }
-        pollfd fds[2] = {
-            {m_fd, short((mayRead ? POLLIN : 0) | (m_pendingOut.empty() ? 0 : POLLOUT)), 0},
-            {m_wakeFd[0], POLLIN, 0}};
+        short wantOut = (!m_pendingOut.empty() && (!pacing || writeDue)) ? POLLOUT : 0;
+        pollfd fds[2] = {{m_fd, short((mayRead ? POLLIN : 0) | wantOut), 0},
+                         {m_wakeFd[0], POLLIN, 0}};
         if (poll(fds, 2, timeout) < 0 && errno != EINTR) {
             break;
         }
