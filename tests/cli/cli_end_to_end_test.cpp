@@ -150,26 +150,35 @@ TEST_F(CliEndToEnd, UpgradeWritesTheFirmware) {
 }
 
 TEST_F(CliEndToEnd, RefusedFileWritesNothing) {
-    if constexpr (kEdition200) {
-        GTEST_SKIP() << "edition 2.0.0 takes a whole image as it is";
-    }
     StbSimOptions options;
     StartSim(options);
     const Bytes firmware = FirmwareFor(options);
-    const struct {
-        const char* name;
-        std::string contents;
-        std::string message;
-    } cases[] = {
-        {"half.bin", std::string(firmware.begin(), firmware.begin() + firmware.size() / 2),
-         "Wrong firmware\n"},
-        {"empty.bin", "", ": the file is empty\n"},
-        {"noise.bin", std::string(4096, '\x5A'), "Wrong firmware\n"},
+    const std::string half(firmware.begin(), firmware.begin() + firmware.size() / 2);
+    struct Case {
+        std::vector<std::string> command;
+        std::string message;  // how the output ends
     };
-    for (const auto& c : cases) {
-        const CliResult r = RunCliProgram(Args({"upgrade", WriteFile(c.name, c.contents)}), kRunMs);
-        EXPECT_EQ(r.exitCode, 3) << c.name << "\n" << r.out << r.err;
-        EXPECT_TRUE(r.out.ends_with(c.message)) << c.name << "\n" << r.out;
+    std::vector<Case> cases;
+    if constexpr (kEdition200) {
+        // The logo's slot is 0x20000 bytes: a bare file must leave room for the header.
+        cases = {
+            {{"upgrade", "--chunk", "logo=" + WriteFile("big.m2v", std::string(0x20000, 'L'))},
+             "Select File large than Slave chunk size \n Chunk size: 0x00020000\n"},
+            {{"upgrade", "--image", WriteFile("empty.bin", "")}, ": the file is empty\n"},
+            {{"upgrade", "--chunk", "maincodeR1=" + m_dir.File("missing.bin")},
+             "missing.bin can not be opened.\n"},
+        };
+    } else {
+        cases = {
+            {{"upgrade", WriteFile("half.bin", half)}, "Wrong firmware\n"},
+            {{"upgrade", WriteFile("empty.bin", "")}, ": the file is empty\n"},
+            {{"upgrade", WriteFile("noise.bin", std::string(4096, '\x5A'))}, "Wrong firmware\n"},
+        };
+    }
+    for (const Case& c : cases) {
+        const CliResult r = RunCliProgram(Args(c.command), kRunMs);
+        EXPECT_EQ(r.exitCode, 3) << c.command.back() << "\n" << r.out << r.err;
+        EXPECT_TRUE(r.out.ends_with(c.message)) << c.command.back() << "\n" << r.out;
     }
     EXPECT_EQ(WritingEvents(), std::vector<std::string>{});
     EXPECT_EQ(m_sim->Flash(), m_initialFlash);
@@ -265,6 +274,25 @@ TEST_F(CliEndToEnd, DumpEqualsTheFlash) {
     };
     EXPECT_EQ(ReadFile(boot), flashText(0, chunks[0].Slot()));
     EXPECT_EQ(ReadFile(logo), flashText(chunks[2].offset + 128, chunks[2].Slot() - 128));
+}
+
+TEST_F(CliEndToEnd, ChunkTheStbDoesNotOfferIsAUsageError) {
+    if constexpr (kEdition201) {
+        GTEST_SKIP() << "edition 2.0.1 names no chunks";
+    }
+    StartSim();
+    // The logo is masked by the settings, so the select page would not list it.
+    const std::string settings = WriteFile("masked.ini", "[Config]\r\nChunkMask=0x02FD0100,\r\n");
+    const std::string file = m_dir.File("out.bin");
+    for (const std::string& chunk : {"nosuch", "logo", "0x02FD0100"}) {
+        const CliResult r = RunCliProgram({"--device", m_sim->SlavePath(), "--config", settings,
+                                           "dump", "--chunk", chunk + "=" + file},
+                                          kRunMs);
+        EXPECT_EQ(r.exitCode, 2) << chunk << "\n" << r.out << r.err;
+        EXPECT_NE(r.err.find(chunk), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(ReadFile(file), "");
+    EXPECT_EQ(WritingEvents(), std::vector<std::string>{});
 }
 
 TEST_F(CliEndToEnd, UsageErrorsTouchNothing) {
