@@ -1,0 +1,335 @@
+// The sheet and the pages without an STB: the title, the version text, the keys and the close
+// box, the close refused during the burn, the order of posted messages, a failed connect and the
+// process page's handling of the task's messages.
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <thread>
+
+#include "platform/edition.h"
+#include "tasks/notify.h"
+#include "tasks/upgrade_context.h"
+#include "ui_page_connect.h"
+#include "wizard_harness.h"
+
+namespace {
+
+// Counts the key presses that reach a widget.
+class KeyCounter : public QObject {
+  public:
+    int presses = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) ++presses;
+        return false;
+    }
+};
+
+void PostText(unsigned message, const char* text) {
+    PostedMessage m;
+    m.message = message;
+    m.text = text;
+    PlatformPostToMainWindow(std::move(m));
+}
+
+void PostPlain(unsigned message, uintptr_t wParam, intptr_t lParam) {
+    PlatformPostToMainWindow(PostedMessage{message, wParam, lParam, {}});
+}
+
+}  // namespace
+
+class SheetTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void titleShowsProtocolVersion_data();
+    void titleShowsProtocolVersion();
+    void versionTextSitsBottomLeftClearOfButtons();
+    void connectPageStartsFromSettings();
+    void enterWithNextDisabledDoesNothing();
+    void enterWithNextEnabledPressesNext();
+    void escAndCloseBoxRefusedWhileBurning();
+    void escAndCloseBoxCloseOtherwise_data();
+    void escAndCloseBoxCloseOtherwise();
+    void exitClosesThroughConnectPage();
+    void postedMessagesKeepTheirOrder();
+    void failedConnectRestoresConnect();
+    void processPageShowsTaskMessages();
+    void processPageResultTexts_data();
+    void processPageResultTexts();
+    void cancelledRunReturnsToConnectPage();
+    void finishCloses();
+};
+
+void SheetTest::titleShowsProtocolVersion_data() {
+    QTest::addColumn<unsigned>("version");
+    QTest::addColumn<QString>("suffix");
+    QTest::newRow("none") << 0u << QString();
+    QTest::newRow("2.1") << 0x21u << QStringLiteral(" Protocol version: 2.1");
+    QTest::newRow("3.0") << 0x30u << QStringLiteral(" Protocol version: 3.0");
+    QTest::newRow("15.15") << 0xFFu << QStringLiteral(" Protocol version: 15.15");
+}
+
+void SheetTest::titleShowsProtocolVersion() {
+    QFETCH(unsigned, version);
+    QFETCH(QString, suffix);
+    WizardHarness h;
+    h.Open("/nonexistent");
+    const QString banner = kEdition200 ? QStringLiteral("Upgrade Tool Version:2.0.0b. 2007-11-16")
+                                       : QStringLiteral("VOR Tarvik 5.2   14-05-2008");
+    QCOMPARE(h.Sheet().windowTitle(), banner);
+    h.Sheet().ShowProtocolVersion(version);
+    QCOMPARE(h.Sheet().windowTitle(), banner + suffix);
+}
+
+void SheetTest::versionTextSitsBottomLeftClearOfButtons() {
+    WizardHarness h;
+    h.Open("/nonexistent");
+    QLabel* text = h.Sheet().VersionText();
+    QCOMPARE(text->text(), QStringLiteral("Upgrade Library Version: ") +
+                               QLatin1String(kEdition200 ? "3.0.0b" : "3.0.0d"));
+    const QRect r = text->geometry();
+    const QRect sheet = h.Sheet().rect();
+    QCOMPARE(r.left(), 2);
+    QCOMPARE(r.bottom() + 1, sheet.height() - 2);
+    QVERIFY(r.right() < sheet.width() / 2 + 2);
+    for (int id : {ID_WIZBACK, ID_WIZNEXT, IDCANCEL}) {
+        QVERIFY(!r.intersects(h.Sheet().GetButton(id)->geometry()));
+    }
+    // The whole text fits its rectangle.
+    QVERIFY(text->fontMetrics().horizontalAdvance(text->text()) <= r.width());
+}
+
+void SheetTest::connectPageStartsFromSettings() {
+    WizardHarness h;
+    h.Open("/nonexistent");
+    const Ui::PageConnect& ui = h.Sheet().PageConnect().Controls();
+    QCOMPARE(ui.comboPort->count(), 32);
+    QCOMPARE(ui.comboPort->currentText(), QStringLiteral("COM1"));
+    QCOMPARE(ui.comboBaud->currentText(), QStringLiteral("115200"));
+    QCOMPARE(ui.comboParity->currentText(), QStringLiteral("Even"));
+    // The COM names stay; each stands beside the device it means on this machine.
+    QCOMPARE(ui.comboPort->itemData(0, Qt::ToolTipRole).toString(), QStringLiteral("/nonexistent"));
+    QCOMPARE(ui.comboPort->itemData(31, Qt::ToolTipRole).toString(),
+             QString::fromStdString(ComDeviceName(32)));
+    QCOMPARE(ui.labelDevice->text(), QStringLiteral("Device: /nonexistent"));
+    ui.comboPort->setCurrentIndex(8);
+    QCOMPARE(ui.labelDevice->text(),
+             QStringLiteral("Device: ") + QString::fromStdString(ComDeviceName(9)));
+    QCOMPARE(h.ButtonText(ID_WIZNEXT), QStringLiteral("Connect"));
+    QCOMPARE(h.ButtonText(IDCANCEL), QStringLiteral("Exit"));
+    QVERIFY(!h.ButtonEnabled(ID_WIZBACK));
+    QCOMPARE(ui.comboBaud->isEnabled(), kEdition200);
+    QCOMPARE(ui.comboOperation->isVisibleTo(&h.Sheet()), kEdition200);
+    QCOMPARE(ui.status->isVisibleTo(&h.Sheet()), kEdition201);
+    if constexpr (kEdition201) QCOMPARE(ui.status->text(), QStringLiteral("Power off your STB"));
+    QVERIFY(!ui.log->isVisibleTo(&h.Sheet()));
+}
+
+void SheetTest::enterWithNextDisabledDoesNothing() {
+    WizardHarness h;
+    h.Open("/nonexistent");
+    QComboBox* port = h.Sheet().PageConnect().Controls().comboPort;
+    port->setFocus();
+    KeyCounter counter;
+    port->installEventFilter(&counter);
+    h.Sheet().EnableButton(ID_WIZNEXT, false);
+    QTest::keyClick(port, Qt::Key_Return);
+    QTest::keyClick(port, Qt::Key_Enter);
+    QCOMPARE(counter.presses, 0);  // the focused control never saw the key
+    QCOMPARE(GetContext()->taskState.load(), int(TASK_IDLE));
+    QCOMPARE(h.ButtonText(ID_WIZNEXT), QStringLiteral("Connect"));
+    QCOMPARE(h.Sheet().GetActiveIndex(), 0);
+    // Other keys still reach the control.
+    QTest::keyClick(port, Qt::Key_Down);
+    QVERIFY(counter.presses > 0);
+}
+
+void SheetTest::enterWithNextEnabledPressesNext() {
+    WizardHarness h;
+    h.Open("/nonexistent");
+    QComboBox* port = h.Sheet().PageConnect().Controls().comboPort;
+    port->setFocus();
+    QTest::keyClick(port, Qt::Key_Return);
+    // Next ("Connect") was pressed: the connect task runs or has already failed on the missing
+    // device; either way the caption ends as "Connect" again and the log shows.
+    QVERIFY(h.WaitFor([&] { return GetContext()->taskState == TASK_IDLE; }, 5000));
+    QVERIFY(h.WaitFor([&] { return h.ButtonText(ID_WIZNEXT) == QLatin1String("Connect"); }, 5000));
+    QVERIFY(h.Sheet().PageConnect().Controls().log->isVisibleTo(&h.Sheet()));
+}
+
+void SheetTest::escAndCloseBoxRefusedWhileBurning() {
+    WizardHarness h;
+    h.Open("/nonexistent");
+    GetContext()->taskState = TASK_BURNING;
+    QTest::keyClick(h.Sheet().PageConnect().Controls().comboPort, Qt::Key_Escape);
+    QTest::keyClick(&h.Sheet(), Qt::Key_Escape);
+    QVERIFY(!h.Sheet().close());  // the close box
+    QTest::qWait(50);
+    QVERIFY(h.Sheet().isVisible());
+    QVERIFY(!h.SheetClosed());
+    GetContext()->taskState = TASK_IDLE;
+    QVERIFY(!h.Sheet().close());  // a request: the close procedure runs from the queue
+    QVERIFY(h.WaitFor([&] { return !h.Sheet().isVisible(); }, 2000));
+    QVERIFY(h.SheetClosed());
+}
+
+void SheetTest::escAndCloseBoxCloseOtherwise_data() {
+    QTest::addColumn<int>("page");
+    QTest::addColumn<bool>("closeBox");
+    for (int page = 0; page < 3; ++page) {
+        QTest::addRow("esc on page %d", page) << page << false;
+        QTest::addRow("close box on page %d", page) << page << true;
+    }
+}
+
+void SheetTest::escAndCloseBoxCloseOtherwise() {
+    QFETCH(int, page);
+    QFETCH(bool, closeBox);
+    WizardHarness h;
+    h.Open("/nonexistent");
+    h.Sheet().SetActivePage(page);
+    if (closeBox) {
+        h.Sheet().close();
+    } else {
+        QWidget* focus = h.Sheet().GetActivePage();
+        QTest::keyClick(focus, Qt::Key_Escape);
+    }
+    QVERIFY(h.WaitFor([&] { return !h.Sheet().isVisible(); }, 2000));
+    QVERIFY(h.SheetClosed());
+}
+
+void SheetTest::exitClosesThroughConnectPage() {
+    WizardHarness h;
+    h.Open("/nonexistent");
+    h.Click(IDCANCEL);
+    QVERIFY(!h.Sheet().isVisible());
+    QVERIFY(h.SheetClosed());
+}
+
+void SheetTest::postedMessagesKeepTheirOrder() {
+    WizardHarness h;
+    h.Open("/nonexistent");
+    QPlainTextEdit* log = h.Sheet().PageConnect().Controls().log;
+    constexpr int kCount = 300;
+    QString expected;
+    for (int i = 0; i < kCount; ++i) expected += QString::number(i) + QLatin1Char(' ');
+    std::thread worker([] {
+        for (int i = 0; i < kCount; ++i) {
+            PostText(WM_TASK_LOG, (std::to_string(i) + " ").c_str());
+            // The connect page ignores progress; it must be dropped, not bounced back and forth.
+            PostPlain(WM_TASK_PROGRESS, static_cast<uintptr_t>(i % 101), 0);
+        }
+        PostText(WM_TASK_STATUS, "last step");
+    });
+    worker.join();
+    QVERIFY(h.WaitFor([&] { return log->toPlainText().endsWith(QLatin1String("last step\n")); },
+                      5000));
+    QCOMPARE(log->toPlainText(), expected + QStringLiteral("last step\n"));
+    QCOMPARE(h.Sheet().PageConnect().Controls().status->text(), QStringLiteral("last step"));
+}
+
+void SheetTest::failedConnectRestoresConnect() {
+    WizardHarness h;
+    h.Open(h.DirPath(QStringLiteral("no-such-device")).toStdString());
+    h.Click(ID_WIZNEXT);
+    QCOMPARE(h.ButtonText(ID_WIZNEXT), QStringLiteral("Cancel"));
+    QVERIFY(h.WaitFor([&] { return h.ButtonText(ID_WIZNEXT) == QLatin1String("Connect"); }, 10000));
+    QCOMPARE(h.Sheet().GetActiveIndex(), 0);
+    QCOMPARE(GetContext()->taskState.load(), int(TASK_IDLE));
+    QVERIFY(h.ButtonEnabled(ID_WIZNEXT));
+    const Ui::PageConnect& ui = h.Sheet().PageConnect().Controls();
+    QVERIFY(ui.log->isVisibleTo(&h.Sheet()));
+    QVERIFY2(ui.log->toPlainText().contains(QLatin1String("Can not connect serial port!")),
+             qPrintable(ui.log->toPlainText()));
+    QVERIFY(h.Boxes().isEmpty());
+    // Connect again clears the failed run's lines first.
+    h.Click(ID_WIZNEXT);
+    QVERIFY(h.WaitFor([&] { return h.ButtonText(ID_WIZNEXT) == QLatin1String("Connect"); }, 10000));
+    QCOMPARE(ui.log->toPlainText().count(QLatin1String("Can not connect serial port!")), 1);
+}
+
+void SheetTest::processPageShowsTaskMessages() {
+    WizardHarness h;
+    h.Open("/nonexistent");
+    h.Sheet().SetActivePage(2);
+    CPageProcess& page = h.Sheet().PageProcess();
+    QCOMPARE(h.ButtonText(ID_WIZNEXT), QStringLiteral("Cancel"));
+    QVERIFY(!h.ButtonEnabled(ID_WIZBACK));
+    PostText(WM_TASK_STATUS, "Set address..");
+    PostText(WM_TASK_LOG, "\r\n->Warning: retry 1\r\n");
+    PostText(WM_TASK_STATUS, "Transfer \xB4maincode\xB4");
+    PostPlain(WM_TASK_PROGRESS, 100, 0);
+    PostPlain(WM_BURN_BEGIN, 0, 0);
+    QVERIFY(h.WaitFor([&] { return !h.ButtonEnabled(ID_WIZNEXT); }, 2000));
+    QVERIFY(!h.ButtonEnabled(ID_WIZBACK));
+    QVERIFY(!h.ButtonEnabled(IDCANCEL));
+    QCOMPARE(page.Log()->toPlainText(),
+             QStringLiteral("Set address..\n->Warning: retry 1\n\nTransfer \u00B4maincode\u00B4"));
+    QCOMPARE(page.Status()->text(), QStringLiteral("Transfer \u00B4maincode\u00B4"));
+    QCOMPARE(page.Progress()->value(), 100);
+    QCOMPARE(page.Percent()->text(), QStringLiteral("100%"));
+    // Shown again, the page starts from an empty log, status line and 0 %.
+    h.Sheet().SetActivePage(0);
+    h.Sheet().SetActivePage(2);
+    QVERIFY(page.Log()->toPlainText().isEmpty());
+    QVERIFY(page.Status()->text().isEmpty());
+    QCOMPARE(page.Progress()->value(), 0);
+    QCOMPARE(page.Percent()->text(), QStringLiteral("0%"));
+}
+
+void SheetTest::processPageResultTexts_data() {
+    QTest::addColumn<int>("operation");
+    QTest::addColumn<int>("failed");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("upgrade ok") << 0 << 0 << QStringLiteral("Upgrade Success!");
+    QTest::newRow("upgrade failed") << 0 << 1 << QStringLiteral("Upgrade Error");
+    QTest::newRow("dump ok") << 1 << 0 << QStringLiteral("Dump Success!");
+    QTest::newRow("dump failed") << 1 << 1 << QStringLiteral("Dump Error");
+}
+
+void SheetTest::processPageResultTexts() {
+    QFETCH(int, operation);
+    QFETCH(int, failed);
+    QFETCH(QString, text);
+    WizardHarness h;
+    h.Open("/nonexistent");
+    GetContext()->operation = operation;
+    h.Sheet().SetActivePage(2);
+    PostPlain(WM_UPGRADE_DONE, static_cast<uintptr_t>(failed), 0);
+    QVERIFY(h.WaitFor([&] { return !h.Boxes().isEmpty(); }, 2000));
+    QCOMPARE(h.Boxes(), QStringList{text});
+    QCOMPARE(h.ButtonText(ID_WIZBACK), QStringLiteral("Restart"));
+    QCOMPARE(h.ButtonText(ID_WIZNEXT), QStringLiteral("Finish"));
+    QCOMPARE(h.ButtonText(IDCANCEL), QStringLiteral("Exit"));
+    for (int id : {ID_WIZBACK, ID_WIZNEXT, IDCANCEL}) QVERIFY(h.ButtonEnabled(id));
+    // Restart goes back to the connect page, ready for a new connect.
+    h.Click(ID_WIZBACK);
+    QCOMPARE(h.Sheet().GetActiveIndex(), 0);
+    QCOMPARE(h.ButtonText(ID_WIZNEXT), QStringLiteral("Connect"));
+}
+
+void SheetTest::cancelledRunReturnsToConnectPage() {
+    WizardHarness h;
+    h.Open("/nonexistent");
+    h.Sheet().SetActivePage(2);
+    PostPlain(WM_UPGRADE_DONE, 1, 1);
+    QVERIFY(h.WaitFor([&] { return h.Sheet().GetActiveIndex() == 0; }, 2000));
+    QVERIFY(h.Boxes().isEmpty());
+    QCOMPARE(h.ButtonText(ID_WIZNEXT), QStringLiteral("Connect"));
+}
+
+void SheetTest::finishCloses() {
+    WizardHarness h;
+    h.Open("/nonexistent");
+    h.Sheet().SetActivePage(2);
+    PostPlain(WM_UPGRADE_DONE, 0, 0);
+    QVERIFY(h.WaitFor([&] { return h.ButtonText(ID_WIZNEXT) == QLatin1String("Finish"); }, 2000));
+    h.Click(ID_WIZNEXT);
+    QVERIFY(h.WaitFor([&] { return !h.Sheet().isVisible(); }, 2000));
+    QVERIFY(h.SheetClosed());
+}
+
+QTEST_MAIN(SheetTest)
+#include "sheet_test.moc"
