@@ -20,6 +20,18 @@ TEST(LegacyDevice, HandshakeEchoesTheBannerUnchanged) {
     }
 }
 
+// A handshake whose echo failed leaves fragments: the tool's carriage return ends a partial
+// line, and a banner may have landed in the line. The next comtest still synchronises.
+TEST(LegacyDevice, HandshakeRecoversFromBrokenLines) {
+    DeviceHarness h("gen21");
+    EXPECT_EQ(h.RawLine("comt\r"), Text("E"));
+    EXPECT_EQ(h.Send("@VOR PROTOCOL 3.0+"), Text("@VOR PROTOCOL 3.0+"));  // echoed as text
+    EXPECT_TRUE(h.RawLine("comtest 18\r").empty());
+    EXPECT_EQ(h.Send("@VOR PROTOCOL 3.0+"), Text("@VOR PROTOCOL 3.0+"));
+    EXPECT_EQ(h.Count("handshake"), 1);
+    EXPECT_TRUE(h.device().Violations().empty());
+}
+
 TEST(LegacyDevice, VersionReplyCarriesTheMarkerFrom21On) {
     struct Case {
         const char* profile;
