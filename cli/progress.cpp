@@ -132,22 +132,29 @@ void ProgressLine::Step(std::string_view status, uint64_t nowMs) {
             break;
         }
     }
-    m_stepStartMs = nowMs;
+    m_haveBase = false;
+    m_baseMs = nowMs;
     m_lastMs = nowMs;
+    m_basePercent = 0;
     m_percent = 0;
 }
 
 void ProgressLine::Percent(int percent, uint64_t nowMs) {
-    m_percent = percent;
+    m_percent = percent < 0 ? 0 : percent > 100 ? 100 : percent;
     m_lastMs = nowMs;
+    // The clock starts with the step's first report: before it the task pauses and compresses.
+    if (!m_haveBase) {
+        m_haveBase = true;
+        m_baseMs = nowMs;
+        m_basePercent = m_percent;
+    }
 }
 
 std::string ProgressLine::Render(size_t width) const {
     double rate = -1;
-    const uint64_t elapsedMs = m_lastMs - m_stepStartMs;
-    if (m_stepBytes > 0 && elapsedMs >= 200) {
-        const int percent = m_percent < 0 ? 0 : m_percent > 100 ? 100 : m_percent;
-        rate = static_cast<double>(m_stepBytes) * percent / 100.0 * 1000.0 /
+    const uint64_t elapsedMs = m_lastMs - m_baseMs;
+    if (m_stepBytes > 0 && m_haveBase && elapsedMs >= 200 && m_percent >= m_basePercent) {
+        rate = static_cast<double>(m_stepBytes) * (m_percent - m_basePercent) / 100.0 * 1000.0 /
                static_cast<double>(elapsedMs);
     }
     return FormatProgressLine(m_step, m_percent, rate, width);

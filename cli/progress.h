@@ -45,7 +45,9 @@ class ProgressLine {
     size_t m_next = 0;  // the first plan entry not yet matched
     std::string m_step;
     uint64_t m_stepBytes = 0;
-    uint64_t m_stepStartMs = 0;
+    bool m_haveBase = false;  // the step's first percentage came
+    uint64_t m_baseMs = 0;    // when it came
+    int m_basePercent = 0;    // and what it said
     uint64_t m_lastMs = 0;
     int m_percent = 0;
 };
