@@ -12,6 +12,14 @@ Bytes Block(const Bytes& piece) {
     return b;
 }
 
+// The tool's answer to a dump block: the letter, the block number, their CRC.
+Bytes BlockAnswer(char letter, uint32_t block) {
+    Bytes answer = {uint8_t(letter)};
+    AppendBe32(answer, block);
+    AppendBe32(answer, Crc32(answer));
+    return answer;
+}
+
 TEST(LegacyDevice, HandshakeEchoesTheBannerUnchanged) {
     for (const char* name : {"gen21", "gen20", "oldest"}) {
         DeviceHarness h(name);
@@ -124,10 +132,7 @@ TEST(LegacyDevice, BlockDumpWithHeaderChecks) {
             body.resize(1024);
         }
         got.insert(got.end(), body.begin(), body.end());
-        Bytes answer = {'O'};
-        AppendBe32(answer, block);
-        AppendBe32(answer, Crc32(answer));
-        EXPECT_TRUE(h.Send(answer).empty());
+        EXPECT_TRUE(h.Send(BlockAnswer('O', block)).empty());
     }
     EXPECT_EQ(got, Bytes(flash.begin() + start, flash.begin() + start + 2048));
     EXPECT_EQ(h.Count("dump"), 1);
@@ -142,9 +147,7 @@ TEST(LegacyDevice, BlockDumpOf20SendsTheTotalAndNoChecks) {
     Bytes block = h.Send("H");
     ASSERT_EQ(block.size(), 8u + 1024 + 4);  // number, length, body, CRC
     // An "E" answer brings the same block again.
-    Bytes answer = {'E', 0, 0, 0, 0};
-    AppendBe32(answer, Crc32(answer));
-    h.Send(answer);
+    h.Send(BlockAnswer('E', 0));
     EXPECT_EQ(h.Send("H"), block);
 }
 
