@@ -284,9 +284,9 @@ TEST_F(CliEndToEnd, ChunkTheStbDoesNotOfferIsAUsageError) {
     // The logo is masked by the settings, so the select page would not list it.
     const std::string settings = WriteFile("masked.ini", "[Config]\r\nChunkMask=0x02FD0100,\r\n");
     const std::string file = m_dir.File("out.bin");
-    for (const std::string& chunk : {"nosuch", "logo", "0x02FD0100"}) {
+    for (const char* chunk : {"nosuch", "logo", "0x02FD0100"}) {
         const CliResult r = RunCliProgram({"--device", m_sim->SlavePath(), "--config", settings,
-                                           "dump", "--chunk", chunk + "=" + file},
+                                           "dump", "--chunk", std::string(chunk) + "=" + file},
                                           kRunMs);
         EXPECT_EQ(r.exitCode, 2) << chunk << "\n" << r.out << r.err;
         EXPECT_NE(r.err.find(chunk), std::string::npos) << r.err;
