@@ -38,6 +38,8 @@ int ParityIndexOfCode(int code) {
 
 CPageConnect::CPageConnect() : m_ui(std::make_unique<Ui::PageConnect>()) {
     m_ui->setupUi(this);
+    // The controls stand where the layout puts them; the page keeps the layout's size.
+    setFixedSize(size());
     m_ui->status->setTextFormat(Qt::PlainText);
     m_ui->status->hide();
     m_ui->log->hide();
@@ -61,6 +63,7 @@ void CPageConnect::ShowDevice(int index) {
     m_ui->labelDevice->setText(index < 0 ? QString()
                                          : QStringLiteral("Device: ") + DeviceOf(index + 1));
     m_ui->comboPort->setToolTip(index < 0 ? QString() : DeviceOf(index + 1));
+    m_ui->labelDevice->setToolTip(m_ui->comboPort->toolTip());
 }
 
 bool CPageConnect::OnInitDialog() {

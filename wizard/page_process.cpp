@@ -35,6 +35,8 @@ CPageProcess::CPageProcess() {
         m_percent = form.percent;
         m_log = form.log;
     }
+    // The controls stand where the layout puts them; the page keeps the layout's size.
+    setFixedSize(size());
     m_status->setTextFormat(Qt::PlainText);
 }
 

@@ -45,6 +45,8 @@ CPageSelect::CPageSelect() {
         m_operate = form.labelOperate;
         m_message = form.message;
     }
+    // The controls stand where the layout puts them; the page keeps the layout's size.
+    setFixedSize(size());
     m_operate->setTextFormat(Qt::PlainText);
     m_popup = new QMenu(QStringLiteral("Pop_List"), this);
     connect(m_popup->addAction(QStringLiteral("Open File")), &QAction::triggered, this,

@@ -91,12 +91,16 @@ void CUpgradeSheet::PlaceVersionText() {
 bool CUpgradeSheet::PreTranslateMessage(WizardMessage& message) {
     const bool toSheet = message.page == nullptr;
     if (toSheet && IsTaskMessageForPage(message.message)) {
-        // Handed on as a new post, so that everything the task posted before reaches the page
-        // first. A page that declines a task message drops it.
-        if (message.message == WM_UPGRADE_DONE)
+        // Handed to the page that is showing at once, in the order the task posted: everything
+        // before WM_CONNECT_DONE has reached the connect page when the sheet moves on. A page
+        // that declines a task message drops it (it is not routed a second time).
+        if (message.message == WM_UPGRADE_DONE) {
             WaitForTaskEnd();
+        }
         message.page = GetActivePage();
-        PostMessage(std::move(message));
+        if (message.page != nullptr) {
+            DeliverToPage(message);
+        }
         return true;
     }
     if (message.message == WM_NCLBUTTONDOWN && message.wParam == HTCLOSE) {

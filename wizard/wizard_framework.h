@@ -119,6 +119,9 @@ class CWizardSheet : public QDialog, public PlatformMainWindow {
     void PostMessage(WizardMessage message);
     // Hands a message to the sheet's window procedure at once, without the chain.
     void SendMessage(WizardMessage message);
+    // Runs a message addressed to a page through the chain (the page, then the sheet) and, when
+    // nobody handles it, the window procedure, at once.
+    void DeliverToPage(WizardMessage& message) { Deliver(message); }
     // PlatformMainWindow: a task message for the sheet.
     bool Post(PostedMessage message) override;
 

@@ -28,7 +28,8 @@ void Post(unsigned message, const char* text, uintptr_t wParam = 0) {
     PostedMessage m;
     m.message = message;
     m.wParam = wParam;
-    if (text != nullptr) m.text = text;
+    if (text != nullptr)
+        m.text = text;
     PlatformPostToMainWindow(std::move(m));
 }
 

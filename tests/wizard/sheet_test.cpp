@@ -22,7 +22,8 @@ class KeyCounter : public QObject {
   public:
     int presses = 0;
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::KeyPress) ++presses;
+        if (event->type() == QEvent::KeyPress)
+            ++presses;
         return false;
     }
 };
@@ -95,7 +96,14 @@ void SheetTest::versionTextSitsBottomLeftClearOfButtons() {
     QCOMPARE(r.bottom() + 1, sheet.height() - 2);
     QVERIFY(r.right() < sheet.width() / 2 + 2);
     for (int id : {ID_WIZBACK, ID_WIZNEXT, IDCANCEL}) {
-        QVERIFY(!r.intersects(h.Sheet().GetButton(id)->geometry()));
+        const QRect button = h.Sheet().GetButton(id)->geometry();
+        QVERIFY2(!r.intersects(button), qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6")
+                                                       .arg(button.x())
+                                                       .arg(button.y())
+                                                       .arg(button.width())
+                                                       .arg(button.height())
+                                                       .arg(sheet.width())
+                                                       .arg(sheet.height())));
     }
     // The whole text fits its rectangle.
     QVERIFY(text->fontMetrics().horizontalAdvance(text->text()) <= r.width());
@@ -123,7 +131,8 @@ void SheetTest::connectPageStartsFromSettings() {
     QCOMPARE(ui.comboBaud->isEnabled(), kEdition200);
     QCOMPARE(ui.comboOperation->isVisibleTo(&h.Sheet()), kEdition200);
     QCOMPARE(ui.status->isVisibleTo(&h.Sheet()), kEdition201);
-    if constexpr (kEdition201) QCOMPARE(ui.status->text(), QStringLiteral("Power off your STB"));
+    if constexpr (kEdition201)
+        QCOMPARE(ui.status->text(), QStringLiteral("Power off your STB"));
     QVERIFY(!ui.log->isVisibleTo(&h.Sheet()));
 }
 
@@ -214,7 +223,8 @@ void SheetTest::postedMessagesKeepTheirOrder() {
     QPlainTextEdit* log = h.Sheet().PageConnect().Controls().log;
     constexpr int kCount = 300;
     QString expected;
-    for (int i = 0; i < kCount; ++i) expected += QString::number(i) + QLatin1Char(' ');
+    for (int i = 0; i < kCount; ++i)
+        expected += QString::number(i) + QLatin1Char(' ');
     std::thread worker([] {
         for (int i = 0; i < kCount; ++i) {
             PostText(WM_TASK_LOG, (std::to_string(i) + " ").c_str());
@@ -224,8 +234,8 @@ void SheetTest::postedMessagesKeepTheirOrder() {
         PostText(WM_TASK_STATUS, "last step");
     });
     worker.join();
-    QVERIFY(h.WaitFor([&] { return log->toPlainText().endsWith(QLatin1String("last step\n")); },
-                      5000));
+    QVERIFY(
+        h.WaitFor([&] { return log->toPlainText().endsWith(QLatin1String("last step\n")); }, 5000));
     QCOMPARE(log->toPlainText(), expected + QStringLiteral("last step\n"));
     QCOMPARE(h.Sheet().PageConnect().Controls().status->text(), QStringLiteral("last step"));
 }
@@ -303,7 +313,8 @@ void SheetTest::processPageResultTexts() {
     QCOMPARE(h.ButtonText(ID_WIZBACK), QStringLiteral("Restart"));
     QCOMPARE(h.ButtonText(ID_WIZNEXT), QStringLiteral("Finish"));
     QCOMPARE(h.ButtonText(IDCANCEL), QStringLiteral("Exit"));
-    for (int id : {ID_WIZBACK, ID_WIZNEXT, IDCANCEL}) QVERIFY(h.ButtonEnabled(id));
+    for (int id : {ID_WIZBACK, ID_WIZNEXT, IDCANCEL})
+        QVERIFY(h.ButtonEnabled(id));
     // Restart goes back to the connect page, ready for a new connect.
     h.Click(ID_WIZBACK);
     QCOMPARE(h.Sheet().GetActiveIndex(), 0);

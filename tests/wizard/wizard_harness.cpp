@@ -20,7 +20,8 @@ WizardHarness::WizardHarness() {
     SetMessageBoxFn([this](QWidget*, const QString& text) { m_boxes.push_back(text); });
     SetChooseFileFn([this](QWidget*, const FileChoice& choice) {
         m_chooserCalls.push_back(choice);
-        if (m_choices.empty()) return QString();
+        if (m_choices.empty())
+            return QString();
         QString path = m_choices.front();
         m_choices.erase(m_choices.begin());
         return path;
@@ -35,11 +36,13 @@ WizardHarness::~WizardHarness() {
         GetContext()->CloseContext();
     }
     m_sheet.reset();
-    if (m_sim) m_sim->Stop();
+    if (m_sim)
+        m_sim->Stop();
     SetMessageBoxFn({});
     SetChooseFileFn({});
     SetConfigDirectory({});
-    for (int port = 1; port <= 32; ++port) ComSetDeviceName(port, {});
+    for (int port = 1; port <= 32; ++port)
+        ComSetDeviceName(port, {});
 }
 
 bool WizardHarness::StartSimulator(stbsim::StbSimOptions options, std::string* error) {
@@ -74,7 +77,9 @@ void WizardHarness::Click(int buttonId) {
     QTest::mouseClick(m_sheet->GetButton(buttonId), Qt::LeftButton);
 }
 
-QString WizardHarness::ButtonText(int buttonId) { return m_sheet->GetButton(buttonId)->text(); }
+QString WizardHarness::ButtonText(int buttonId) {
+    return m_sheet->GetButton(buttonId)->text();
+}
 
 bool WizardHarness::ButtonEnabled(int buttonId) {
     return m_sheet->GetButton(buttonId)->isEnabled();

@@ -12,6 +12,7 @@
 #include "platform/edition.h"
 #include "tasks/notify.h"
 #include "tasks/upgrade_context.h"
+#include "ui_page_connect.h"
 #include "wizard_harness.h"
 
 namespace {
@@ -192,7 +193,8 @@ void WizardRunTest::refusedFileLeavesTheRowAsItWas() {
             h.QueueChoice(c.path);
             h.DoubleClickRow(kFirmwareRow);
             QCOMPARE(int(h.Boxes().size()), boxesBefore + (c.boxShown ? 1 : 0));
-            if (c.path == wrong) QCOMPARE(h.Boxes().last(), QStringLiteral("Wrong firmware"));
+            if (c.path == wrong)
+                QCOMPARE(h.Boxes().last(), QStringLiteral("Wrong firmware"));
             QCOMPARE(select.RowPicture(kFirmwareRow), withFile ? 1 : 0);
             QCOMPARE(RowFile(h, kFirmwareRow), shownBefore);
             QCOMPARE(h.ButtonEnabled(ID_WIZNEXT), withFile);
@@ -207,7 +209,8 @@ void WizardRunTest::refusedFileLeavesTheRowAsItWas() {
     QCOMPARE(select.RowPicture(kFirmwareRow), 0);
     QVERIFY(RowFile(h, kFirmwareRow).isEmpty());
     QVERIFY(!h.ButtonEnabled(ID_WIZNEXT));
-    for (const FileRecord& r : Records()) QVERIFY(r.path.empty());
+    for (const FileRecord& r : Records())
+        QVERIFY(r.path.empty());
     // Next without a file says so and stays.
     h.Sheet().PressButton(PSBTN_NEXT);
     QCOMPARE(h.Boxes().last(), QStringLiteral("Please select file first!"));
@@ -252,7 +255,8 @@ void WizardRunTest::burnCannotBeInterrupted() {
 }
 
 void WizardRunTest::dumpRun() {
-    if constexpr (kEdition201) QSKIP("edition 2.0.1 offers no dump");
+    if constexpr (kEdition201)
+        QSKIP("edition 2.0.1 offers no dump");
     WizardHarness h;
     QVERIFY(StartSim(h));
     const QString target = h.DirPath(QStringLiteral("flash.bin"));

@@ -101,7 +101,7 @@ def connect_page():
         label("labelParity", "Parity", (135, 43, 24, 12)),
         combo("comboParity", 160, 43, 49, PARITIES),
         # Which device the chosen COM number stands for on this machine.
-        label("labelDevice", "", (223, 43, 100, 12)),
+        label("labelDevice", "", (135, 55, 185, 9)),
         label("labelOperation", "Operate Mode:", (128, 102, 53, 8)),
         combo("comboOperation", 189, 102, 136, ["Upgrade", "Data dump"]),
         label("status", "", (128, 123, 196, 8)),
