@@ -66,6 +66,12 @@ TEST_P(EveryGeneration, DumpReturnsExactlyTheFlash) {
         ASSERT_EQ(s.Dump(unsigned(start), unsigned(size), &chunk), 0);
         Bytes flash = s.sim().Flash();
         EXPECT_TRUE(chunk == Bytes(flash.begin() + start, flash.begin() + start + size));
+        // Last blocks shorter than the blank form: data, and erased flash.
+        for (auto [from, count] : {std::pair{0u, 1030u}, std::pair{0xE000u, 1028u}}) {
+            Bytes piece;
+            ASSERT_EQ(s.Dump(from, count, &piece), 0) << from;
+            EXPECT_TRUE(piece == Bytes(flash.begin() + from, flash.begin() + from + count)) << from;
+        }
     }
     ExpectNoViolations(s);
 }
@@ -149,6 +155,32 @@ TEST(FaultyLine, LegacyRunSurvivesDamagedBlocks) {
     ASSERT_EQ(s.Dump(0, 0, &dumped), 0);
     EXPECT_TRUE(dumped == s.sim().Flash());
     ExpectNoViolations(s);
+}
+
+}  // namespace
+}  // namespace integration
+
+namespace integration {
+namespace {
+
+// Hostile replies: lengths beyond the tool's buffers and more chunks than its table holds are
+// refused with an error, never copied.
+TEST(HostileStb, OversizedRepliesAndTooManyChunksAreRefused) {
+    for (const char* profile : {"gen30", "gen21"}) {
+        stbsim::StbSimOptions many = OptionsFor(profile);
+        many.faults.tooManyChunks = true;
+        SimSession a(many);
+        EXPECT_NE(a.Connect(), 0) << profile;
+        EXPECT_LE(a.table().count, unsigned(CHUNK_TABLE_CAPACITY)) << profile;
+
+        stbsim::StbSimOptions big = OptionsFor(profile);
+        big.faults.oversizedLength = true;
+        SimSession b(big);
+        EXPECT_NE(b.Connect(), 0) << profile;
+        UpgSetProtocolVersion(std::string(profile) == "gen30" ? 0x30 : 0x21);
+        Bytes dumped;
+        EXPECT_NE(b.Dump(0, 0, &dumped), 0) << profile;
+    }
 }
 
 }  // namespace

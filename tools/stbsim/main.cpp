@@ -131,10 +131,8 @@ int ParseServeOptions(int argc, char** argv, StbSimOptions* o) {
             std::cout << kUsage;
             return -1;
         }
-        if (a == "--newer-bootloader" || a == "--burn-error") {
-            if (a == "--burn-error") {
-                o->faults.burnError = true;
-            }
+        if (a == "--burn-error") {
+            o->faults.burnError = true;
             continue;
         }
         if (i + 1 >= argc) {
