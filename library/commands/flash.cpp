@@ -65,24 +65,27 @@ BurnStep ReadBurnPacket(const Packet& packet, int total, UpgProgressFn progress,
     }
 }
 
+// Waits one window for a packet of the burn's serial: silence, a damaged packet or another
+// command's packet go on like an unknown report.
+BurnStep AwaitBurnPacket(int total, UpgProgressFn progress, int* result) {
+    Packet packet;
+    if (ReceivePacket(&packet, kBurnWindowMs) != UPG_OK || packet.serial != CommandSerial()) {
+        return BurnStep::kGoOn;
+    }
+    return ReadBurnPacket(packet, total, progress, result);
+}
+
 // Waits for the burn's outcome; five events in a row without a busy status ask again.
 int AwaitBurn(int total, UpgProgressFn progress) {
-    int events = 0;
-    while (events < kBurnEvents) {
-        Packet packet;
-        int result = UPG_OK;
-        if (ReceivePacket(&packet, kBurnWindowMs) == UPG_OK && packet.serial == CommandSerial()) {
-            BurnStep step = ReadBurnPacket(packet, total, progress, &result);
-            if (step == BurnStep::kDone || step == BurnStep::kFailed)
-                return result;
-            if (step == BurnStep::kBusy) {
-                events = 0;
-                continue;
-            }
-        }
-        ++events;
+    int result = UPG_OK;
+    for (int events = 0; events < kBurnEvents; ++events) {
+        BurnStep step = AwaitBurnPacket(total, progress, &result);
+        if (step == BurnStep::kDone || step == BurnStep::kFailed)
+            return result;
+        if (step == BurnStep::kBusy)
+            events = -1;
     }
-    int result = ExecCommandQuiet("burn\r", kBurnLimitMs, nullptr);
+    result = ExecCommandQuiet("burn\r", kBurnLimitMs, nullptr);
     if (result == UPG_OK)
         ReportProgress(progress, 100);
     return result;
@@ -92,13 +95,10 @@ int AwaitBurn(int total, UpgProgressFn progress) {
 int AwaitBurn200(int total, UpgProgressFn progress) {
     uint32_t start = PlatformTickCount();
     while (PlatformTicksSince(start) < kBurnGiveUpMs) {
-        Packet packet;
         int result = UPG_OK;
-        if (ReceivePacket(&packet, kBurnWindowMs) == UPG_OK && packet.serial == CommandSerial()) {
-            BurnStep step = ReadBurnPacket(packet, total, progress, &result);
-            if (step == BurnStep::kDone || step == BurnStep::kFailed)
-                return result;
-        }
+        BurnStep step = AwaitBurnPacket(total, progress, &result);
+        if (step == BurnStep::kDone || step == BurnStep::kFailed)
+            return result;
     }
     return UPG_ERR_TIMEOUT;
 }

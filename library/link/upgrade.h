@@ -249,7 +249,7 @@ int UpgSetAddress(unsigned address);
 int UpgMove(unsigned first, unsigned second);
 // Sends `length` bytes of `data` ("transfer", or "transferraw" for the legacy protocol). The
 // packet protocol first offers the data to the external encoder and sends the compressed form
-// when it is shorter than the data ("transfer -z"); it writes that form over the start of the
+// when it is not longer than the data ("transfer -z"); it writes that form over the start of the
 // buffer, so the buffer needs room for `length` bytes only and its contents are undefined
 // afterwards. `progress` and `cancel` may be null. Returns 0, UPG_ERR_CANCELLED, the command's
 // code or the STB's failure code.

@@ -33,15 +33,19 @@ int StatusToCode(int status) {
     return -1;
 }
 
-// Waits for `pid` until `deadline`; true with *status when it ended.
-bool WaitUntil(pid_t pid, uint64_t deadline, int* status) {
+// Waits for `pid` until `deadline`; true with *code (StatusToCode) when it ended.
+bool WaitUntil(pid_t pid, uint64_t deadline, int* code) {
     for (;;) {
-        pid_t done = waitpid(pid, status, WNOHANG);
+        int status = 0;
+        pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid) {
+            *code = StatusToCode(status);
             return true;
         }
         if (done < 0 && errno != EINTR) {
-            return true;  // nothing left to wait for; treat as ended
+            // Reaped elsewhere (SIGCHLD ignored): it ended, its status is unknown.
+            *code = -1;
+            return true;
         }
         if (NowMs() >= deadline) {
             return false;
@@ -81,13 +85,14 @@ ProcessOutcome PlatformRunProgram(const std::vector<std::string>& argv, unsigned
         return ProcessOutcome::kNotStarted;
     }
 
-    int status = 0;
-    if (WaitUntil(pid, NowMs() + limitMs, &status)) {
+    int code = -1;
+    if (WaitUntil(pid, NowMs() + limitMs, &code)) {
         if (exitCode) {
-            *exitCode = StatusToCode(status);
+            *exitCode = code;
         }
         return ProcessOutcome::kExited;
     }
+    int status = 0;
     kill(pid, SIGKILL);
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
