@@ -105,7 +105,6 @@ class Session {
     const CliOptions& m_options;
     PlatformMessageQueue m_queue;
     PlatformMainWindowScope m_window{&m_queue};
-    ConsoleSignalWatch m_signals;  // declared last: it stops before the queue goes
     std::atomic<bool> m_signalled{false};
     bool m_cancelPending = false;
     uint64_t m_cancelSinceMs = 0;
@@ -115,6 +114,7 @@ class Session {
     ProgressLine m_progress;
     bool m_progressOnTerminal = ConsoleIsTerminal(2);
     std::string m_progressShown;
+    ConsoleSignalWatch m_signals;  // last: its thread stops before anything it touches goes
 };
 
 int Session::Run() {
