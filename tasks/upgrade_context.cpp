@@ -128,7 +128,12 @@ void CUpgradeContext::CloseContext() {
     if (taskState != TASK_IDLE) {
         g_cancelRequested = 1;
     }
-    if (!WaitForWorker(kCloseWaitMs)) {
+    bool ended = WaitForWorker(kCloseWaitMs);
+    // A burn is never abandoned: ending the program then would leave the flash half written.
+    while (!ended && taskState == TASK_BURNING) {
+        ended = WaitForWorker(kCloseWaitMs);
+    }
+    if (!ended) {
         // The worker is stuck in a library call; the program ends now, with its settings saved.
         SaveConfig();
         std::_Exit(0);

@@ -73,7 +73,8 @@ class CUpgradeContext {
     // The wizard closes: asks a running worker to stop and waits for it up to 10 s, saves the
     // settings, destroys this context and sets the context pointer to null (this object must
     // not be used afterwards). Where the worker has not ended by then, the settings are saved
-    // and the process ends (exit code 0): a thread cannot be ended by force here.
+    // and the process ends (exit code 0): a thread cannot be ended by force here. A worker that
+    // is burning the flash is waited for as long as the burn lasts.
     void CloseContext();
 
     int operation = 0;  // 0 upgrade, 1 data dump

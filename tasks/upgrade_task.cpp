@@ -17,8 +17,8 @@
 
 namespace {
 
-constexpr uint32_t kDumpBufferSize = 0x200000;  // the largest flash
-constexpr uint32_t kHeaderTail = 112;           // header bytes after the first 16
+constexpr uint32_t kLargestFlash = 0x200000;  // also the size of the dump buffer
+constexpr uint32_t kHeaderTail = 112;         // header bytes after the first 16
 constexpr unsigned kPauseBeforeChunkMs = 100;
 constexpr unsigned kPauseAfterChunkMs = 500;
 constexpr unsigned kPauseAfterImageMs = 1000;
@@ -203,7 +203,7 @@ int DownloadWholeImage(const std::string& file, int withBootLoader) {
     n -= offset;
     const uint32_t flash = g_chunkTable.flashSize;
     if ((flash != 0 && static_cast<unsigned long long>(offset + n) > flash) ||
-        n > static_cast<long long>(kDumpBufferSize)) {
+        n > static_cast<long long>(kLargestFlash)) {
         return UPG_STB_NO_BUFFER;  // larger than the STB's flash: never sent cut
     }
     g_burnTotal = static_cast<int>(n);
@@ -329,11 +329,11 @@ int DumpOneChunk(int index, const std::string& file) {
 }
 
 int DumpToFile(const std::string& file, unsigned start, unsigned size) {
-    if (size > kDumpBufferSize) {
+    if (size > kLargestFlash) {
         return UPG_ERR_DUMP_LENGTH;
     }
     std::vector<unsigned char> buffer;
-    if (!Allocate(&buffer, kDumpBufferSize)) {
+    if (!Allocate(&buffer, kLargestFlash)) {
         return UPG_ERR_MALLOC_2;
     }
     int length = 0;
@@ -341,7 +341,7 @@ int DumpToFile(const std::string& file, unsigned start, unsigned size) {
     if (result != 0 || length <= 0) {
         return result;  // a dump without data writes no file
     }
-    if (static_cast<unsigned>(length) > kDumpBufferSize) {
+    if (static_cast<unsigned>(length) > kLargestFlash) {
         return UPG_ERR_DUMP_LENGTH;
     }
     switch (PlatformReplaceFile(file, buffer.data(), static_cast<size_t>(length))) {

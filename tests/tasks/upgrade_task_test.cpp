@@ -92,6 +92,51 @@ TEST_F(UpgradeTaskTest, ChunkModeSendsEachSelectedSlotAsBuiltAndMovesTheOthers) 
     EXPECT_NE(Find(messages, WM_BURN_BEGIN), nullptr);
 }
 
+TEST_F(UpgradeTaskTest, WholeImageModes) {
+    struct Case {
+        int record;
+        unsigned address;  // where the image's bytes land; edition 2.0.0's second whole-image
+                           // row leaves the boot loader's slot out
+    };
+    std::vector<Case> cases = {{kRecordAllChunks, 0}};
+    if (kEdition200) {
+        cases.push_back({kRecordAllChunksNoBootLoader, 0x4000});
+    }
+    for (const Case& c : cases) {
+        ConnectTo();
+        CollectQueued();
+        const Bytes firmware = stbsim::BuildFirmware(m_profile, true);
+        CUpgradeContext* context = GetContext();
+        for (FileRecord& record : context->files) {
+            record = FileRecord();
+        }
+        context->files[c.record].path = WriteFile("all.bin", Str(firmware, 0, firmware.size()));
+        std::vector<PostedMessage> messages = Run();
+        ASSERT_EQ(messages.back().wParam, 0u) << c.record;
+        EXPECT_EQ(FlashCommands(), (std::vector<std::string>{"address " + std::to_string(c.address),
+                                                             "transfer", "burn", "reboot"}))
+            << c.record;
+        EXPECT_EQ(g_burnTotal, static_cast<int>(firmware.size() - c.address));
+        Bytes expected = m_flash;
+        std::copy(firmware.begin() + c.address, firmware.end(), expected.begin() + c.address);
+        EXPECT_TRUE(m_sim->Flash() == expected) << c.record;
+        m_sim->Stop();
+    }
+}
+
+TEST_F(UpgradeTaskTest, AnImageLargerThanTheFlashIsRefusedUnsent) {
+    g_chunkTable.count = 1;
+    g_chunkTable.flashSize = 0x100;
+    g_chunkTable.entries[0].next = 0x80;
+    const std::string image = WriteFile("all.bin", std::string(0x101, '\x22'));
+    EXPECT_EQ(DownloadWholeImage(image, 1), UPG_STB_NO_BUFFER);
+    EXPECT_EQ(DownloadWholeImage(image, 0),
+              UPG_STB_NO_BUFFER);  // 0x81 bytes from 0x80: past the flash
+    EXPECT_EQ(DownloadWholeImage(WriteFile("short.bin", std::string(0x80, 'x')), 0),
+              UPG_ERR_READ_FILE_DATA);  // nothing after the boot loader's slot
+    EXPECT_EQ(DownloadWholeImage(m_dir.File("missing.bin"), 1), UPG_ERR_FILE_NOT_OPEN);
+}
+
 TEST_F(UpgradeTaskTest, AMoveRefusedByTheStbStopsBeforeTheBurn) {
     stbsim::StbFaults faults;
     faults.failCodes["move"] = 0x10003;
