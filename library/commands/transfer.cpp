@@ -1,6 +1,7 @@
 // The transfer of one block of image data: numbered data packets of up to 1024 bytes, each
 // acknowledged by a status packet, with asking after a failure; or, under the legacy protocol,
 // raw blocks each followed by its CRC and answered by one byte.
+#include <climits>
 #include <cstdio>
 
 #include "library/commands/commands.h"
@@ -72,7 +73,10 @@ int CmdTransfer(unsigned char* data, int length, UpgProgressFn progress, UpgCanc
         return UPG_ERR_GENERIC;
     int sendLength = length;
     char line[256];
-    if (CompressData(data, length, &sendLength, length) == UPG_OK) {
+    // The caller's buffer has room for twice the data: an encoded form up to that size is sent
+    // as it is, even when it came out longer than the data.
+    int room = length <= INT_MAX / 2 ? 2 * length : length;
+    if (CompressData(data, length, &sendLength, room) == UPG_OK) {
         std::snprintf(line, sizeof line, "transfer -z %d %d\r", length, sendLength);
     } else {
         sendLength = length;

@@ -248,9 +248,9 @@ int UpgSetAddress(unsigned address);
 // "move %u %u": stage a chunk the STB already holds (the task passes its id and `next`).
 int UpgMove(unsigned first, unsigned second);
 // Sends `length` bytes of `data` ("transfer", or "transferraw" for the legacy protocol). The
-// packet protocol first offers the data to the external encoder and sends the compressed form
-// when it is not longer than the data ("transfer -z"); it writes that form over the start of the
-// buffer, so the buffer needs room for `length` bytes only and its contents are undefined
+// packet protocol first offers the data to the external encoder and sends the encoded form
+// ("transfer -z") whenever it fits twice the data length; it writes that form over the start of
+// the buffer, so the buffer needs room for 2 * length bytes and its contents are undefined
 // afterwards. `progress` and `cancel` may be null. Returns 0, UPG_ERR_CANCELLED, the command's
 // code or the STB's failure code.
 int UpgTransfer(unsigned char* data, int length, UpgProgressFn progress, UpgCancelFn cancel);

@@ -80,7 +80,8 @@ int SimSession::Upgrade(const Bytes& image, const std::vector<bool>& transfer, B
             data[11] = uint8_t(c.next);
             std::copy(data.begin(), data.end(), expected->begin() + offset);
             total += int(slot);
-            r = UpgTransfer(data.data(), int(data.size()), nullptr, NeverCancel);
+            data.resize(2 * slot);  // the transfer's room for the encoded form
+            r = UpgTransfer(data.data(), int(slot), nullptr, NeverCancel);
         } else {
             r = UpgMove(c.id, c.id == CHUNK_ID_NO_SLOT ? 0 : c.next);
         }

@@ -83,8 +83,9 @@ class TransferTest : public CommandTest {
         }
     }
     static int Transfer(Wire data) {
-        return UpgTransfer(data.data(), static_cast<int>(data.size()), RecordProgress,
-                           CancelWhenAsked);
+        int length = static_cast<int>(data.size());
+        data.resize(2 * data.size());  // the transfer's room for the encoded form
+        return UpgTransfer(data.data(), length, RecordProgress, CancelWhenAsked);
     }
     PlatformPrivateDir m_empty;
     std::unique_ptr<EnvOverride> m_path;
@@ -264,6 +265,7 @@ TEST_F(CompressedTransferTest, TheStbReceivesTheEncoderOutputWhichDecodesToTheDa
         return true;
     });
     Wire buffer = data;
+    buffer.resize(2 * data.size());
     EXPECT_EQ(UPG_OK, Run(peer, [&] {
                   return UpgTransfer(buffer.data(), 2500, RecordProgress, CancelWhenAsked);
               }));
