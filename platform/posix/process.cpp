@@ -76,11 +76,26 @@ ProcessOutcome PlatformRunProgram(const std::vector<std::string>& argv, unsigned
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    // The child starts with no signal blocked and the usual dispositions, whatever the caller
+    // blocks or ignores for itself (the command line blocks SIGINT and SIGTERM to take them on a
+    // thread of its own): a Ctrl-C then ends the encoder at once, as it would any program.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) {
+        sigaddset(&defaults, sig);
+    }
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
     // posix_spawnp looks a bare name up in PATH and uses a name with a '/' as it is; glibc
     // reports a failed exec through its result, so a missing program is seen here.
-    int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    int rc = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     if (rc != 0) {
         return ProcessOutcome::kNotStarted;
     }

@@ -1,6 +1,8 @@
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 
 TEST(ProcessTest, ReportsTheExitStatusOfAProgramFoundInPath) {
     int code = -2;
@@ -31,4 +33,25 @@ TEST(ProcessTest, AProgramPastItsLimitIsEnded) {
     int code = -2;
     EXPECT_EQ(ProcessOutcome::kTimedOut, PlatformRunProgram({"sleep", "30"}, 100, &code));
     EXPECT_EQ(-1, code);
+}
+
+TEST(ProcessTest, TheChildStartsWithNoSignalBlockedOrIgnored) {
+    // The caller blocks SIGINT and ignores SIGTERM; the child must still be ended by both.
+    sigset_t block, old;
+    sigemptyset(&block);
+    sigaddset(&block, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &block, &old);
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGTERM, &ignore, &previous);
+    int code = -2;
+    EXPECT_EQ(ProcessOutcome::kExited,
+              PlatformRunProgram({"sh", "-c", "kill -INT $$; sleep 5; exit 0"}, 10000, &code));
+    EXPECT_EQ(128 + SIGINT, code);
+    EXPECT_EQ(ProcessOutcome::kExited,
+              PlatformRunProgram({"sh", "-c", "kill -TERM $$; sleep 5; exit 0"}, 10000, &code));
+    EXPECT_EQ(128 + SIGTERM, code);
+    sigaction(SIGTERM, &previous, nullptr);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
