@@ -20,20 +20,20 @@ QString ResultText(int operation, bool failed) {
 
 CPageProcess::CPageProcess() {
     InitWizardResources();
+    // Both editions' forms have the same controls, in other places.
+    auto take = [this](auto& form) {
+        form.setupUi(this);
+        m_status = form.status;
+        m_progress = form.progress;
+        m_percent = form.percent;
+        m_log = form.log;
+    };
     if constexpr (kEdition200) {
         Ui::PageProcess200 form;
-        form.setupUi(this);
-        m_status = form.status;
-        m_progress = form.progress;
-        m_percent = form.percent;
-        m_log = form.log;
+        take(form);
     } else {
         Ui::PageProcess form;
-        form.setupUi(this);
-        m_status = form.status;
-        m_progress = form.progress;
-        m_percent = form.percent;
-        m_log = form.log;
+        take(form);
     }
     // The controls stand where the layout puts them; the page keeps the layout's size.
     setFixedSize(size());

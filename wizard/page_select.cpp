@@ -33,16 +33,18 @@ const FileRecord* RowRecord(const CUpgradeContext& context, int itemData) {
 
 CPageSelect::CPageSelect() {
     InitWizardResources();
+    // Edition 2.0.0's form has no message box and a taller list.
+    auto take = [this](auto& form) {
+        form.setupUi(this);
+        m_list = form.list;
+        m_operate = form.labelOperate;
+    };
     if constexpr (kEdition200) {
         Ui::PageSelect200 form;
-        form.setupUi(this);
-        m_list = form.list;
-        m_operate = form.labelOperate;
+        take(form);
     } else {
         Ui::PageSelect form;
-        form.setupUi(this);
-        m_list = form.list;
-        m_operate = form.labelOperate;
+        take(form);
         m_message = form.message;
     }
     // The controls stand where the layout puts them; the page keeps the layout's size.

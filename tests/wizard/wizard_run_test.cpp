@@ -39,6 +39,20 @@ bool ConnectToSelectPage(WizardHarness& h) {
     return h.WaitFor([&] { return h.Sheet().GetActiveIndex() == 1; }, kConnectMs);
 }
 
+// Starts the simulator, connects, gives the firmware row the default firmware and presses Next.
+bool StartUpgrade(WizardHarness& h, stbsim::StbSimOptions options) {
+    if (!StartSim(h, std::move(options)))
+        return false;
+    const QString firmware = h.WriteFile(QStringLiteral("firmware.bin"), DefaultFirmware());
+    h.Open();
+    if (!ConnectToSelectPage(h))
+        return false;
+    h.QueueChoice(firmware);
+    h.DoubleClickRow(kFirmwareRow);
+    h.Click(ID_WIZNEXT);
+    return h.Sheet().GetActiveIndex() == 2;
+}
+
 QString RowFile(WizardHarness& h, int row) {
     return h.Sheet().PageSelect().List()->topLevelItem(row)->text(1);
 }
@@ -138,13 +152,7 @@ void WizardRunTest::cancelDuringTransferReturnsToConnectPage() {
     WizardHarness h;
     stbsim::StbSimOptions options;
     options.baud = 115200;  // at line speed the transfer lasts long enough to be cancelled
-    QVERIFY(StartSim(h, options));
-    const QString firmware = h.WriteFile(QStringLiteral("firmware.bin"), DefaultFirmware());
-    h.Open();
-    QVERIFY(ConnectToSelectPage(h));
-    h.QueueChoice(firmware);
-    h.DoubleClickRow(kFirmwareRow);
-    h.Click(ID_WIZNEXT);
+    QVERIFY(StartUpgrade(h, options));
     QVERIFY(h.WaitFor([&] { return h.Sheet().PageProcess().Progress()->value() > 0; }, kRunMs));
     h.Click(ID_WIZNEXT);  // "Cancel"
     h.Click(ID_WIZNEXT);  // twice only asks twice
@@ -227,13 +235,7 @@ void WizardRunTest::burnCannotBeInterrupted() {
     WizardHarness h;
     stbsim::StbSimOptions options;
     options.timing.burnStepMs = 150;  // a burn of a couple of seconds
-    QVERIFY(StartSim(h, options));
-    const QString firmware = h.WriteFile(QStringLiteral("firmware.bin"), DefaultFirmware());
-    h.Open();
-    QVERIFY(ConnectToSelectPage(h));
-    h.QueueChoice(firmware);
-    h.DoubleClickRow(kFirmwareRow);
-    h.Click(ID_WIZNEXT);
+    QVERIFY(StartUpgrade(h, options));
     // WM_BURN_BEGIN locks all three buttons.
     QVERIFY(h.WaitFor([&] { return !h.ButtonEnabled(ID_WIZNEXT); }, kRunMs));
     QVERIFY(!h.ButtonEnabled(ID_WIZBACK));
