@@ -64,7 +64,6 @@ int OpenAndSync() {
 unsigned ConnectThreadProc(void* /*parameter*/) {
     CUpgradeContext* context = GetContext();
     context->taskState = TASK_CONNECTING;
-    g_cancelRequested = 0;
     context->protocolVersion = 0;
     Crc32InitTable();
 

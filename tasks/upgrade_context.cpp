@@ -37,6 +37,9 @@ int StartTask(TaskState claim, unsigned (*procedure)(void*)) {
     if (!context->taskState.compare_exchange_strong(expected, claim)) {
         return 0;
     }
+    // The cancel flag is cleared here, before the worker runs, and not by the worker: a Cancel
+    // pressed between this request and the worker's first step must not be lost.
+    g_cancelRequested = 0;
     // The previous worker has set the state idle as its last step; it is ending now.
     if (g_workerThread.joinable()) {
         g_workerThread.join();

@@ -168,7 +168,6 @@ unsigned UpgradeThreadProc(void* /*parameter*/) {
     Crc32InitTable();
     CUpgradeContext* context = GetContext();
     context->taskState = TASK_UPGRADING;
-    g_cancelRequested = 0;
 
     int result = OpenAndSync();
     if (result == 0) {
@@ -177,7 +176,10 @@ unsigned UpgradeThreadProc(void* /*parameter*/) {
     if (result != 0) {
         PostErrorText(result);
     }
-    PostTaskMessage(WM_UPGRADE_DONE, result != 0 ? 1 : 0, g_cancelRequested != 0 ? 1 : 0);
+    // Reported as cancelled only when the cancel is what ended it: a Cancel that came too late
+    // to stop anything (the last transfer was done, or the burn ran) leaves the outcome to show.
+    bool cancelled = g_cancelRequested != 0 && result == UPG_ERR_CANCELLED;
+    PostTaskMessage(WM_UPGRADE_DONE, result != 0 ? 1 : 0, cancelled ? 1 : 0);
     ComClose();  // before the state turns idle: a task started next opens the port anew
     context->taskState = TASK_IDLE;
     return 1;

@@ -171,6 +171,30 @@ TEST_F(UpgradeTaskTest, AFailedBurnStillReboots) {
     EXPECT_EQ(status.back(), kEdition201 ? "Rebooting" : "Burn Flash, DO NOT power off!");
 }
 
+// A Cancel that comes once nothing can be stopped any more (here as the burn begins) does not
+// turn a finished upgrade into a cancelled one: the outcome is reported as it is.
+TEST_F(UpgradeTaskTest, ACancelTooLateToStopAnythingLeavesTheOutcomeToShow) {
+    stbsim::StbFaults faults;
+    faults.replyDelayMs = 50;  // the burn's answer leaves well after the burn begins
+    ConnectTo(faults);
+    const Bytes firmware = stbsim::BuildFirmware(m_profile, false);
+    *GetContext()->ChunkRecord(1) =
+        FileRecord{WriteFile("firmware.bin", Str(firmware, 0, firmware.size())), 0x4000, 0x8000, 1};
+
+    ASSERT_EQ(StartUpgradeTask(), 1);
+    std::vector<PostedMessage> before = CollectUntil(WM_BURN_BEGIN, 120000);
+    ASSERT_FALSE(before.empty());
+    ASSERT_EQ(before.back().message, WM_BURN_BEGIN);
+    g_cancelRequested = 1;
+    std::vector<PostedMessage> after = CollectUntil(WM_UPGRADE_DONE, 120000);
+    EXPECT_TRUE(WaitForWorker(10000));
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(after.back().message, WM_UPGRADE_DONE);
+    EXPECT_EQ(after.back().wParam, 0u);
+    EXPECT_EQ(after.back().lParam, 0);
+    EXPECT_EQ(m_sim->RebootCount(), 1u);
+}
+
 TEST_F(UpgradeTaskTest, DataLargerThanTheSlotAreRefusedUnsent) {
     ConnectTo();
     const std::string tooLarge(0x2000 - 128 + 1, '\x11');  // header + data one byte over
