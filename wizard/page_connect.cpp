@@ -144,8 +144,7 @@ void CPageConnect::OnCancel() {
 }
 
 bool CPageConnect::PreTranslateMessage(WizardMessage& message) {
-    if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE) {
-        GetSheet()->PostMessage(WizardMessage{nullptr, WM_CLOSE, 0, 0, {}});
+    if (PostCloseOnEscape(message)) {
         return true;
     }
     if (message.page != this)

@@ -94,8 +94,7 @@ void CPageProcess::OnUpgradeDone(const WizardMessage& message) {
 }
 
 bool CPageProcess::PreTranslateMessage(WizardMessage& message) {
-    if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE) {
-        GetSheet()->PostMessage(WizardMessage{nullptr, WM_CLOSE, 0, 0, {}});
+    if (PostCloseOnEscape(message)) {
         return true;
     }
     if (message.page != this)

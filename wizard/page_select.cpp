@@ -250,9 +250,5 @@ int CPageSelect::OnWizardNext() {
 }
 
 bool CPageSelect::PreTranslateMessage(WizardMessage& message) {
-    if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE) {
-        GetSheet()->PostMessage(WizardMessage{nullptr, WM_CLOSE, 0, 0, {}});
-        return true;
-    }
-    return false;
+    return PostCloseOnEscape(message);
 }

@@ -59,6 +59,14 @@ bool CWizardPage::PreTranslateMessage(WizardMessage&) {
     return false;
 }
 
+bool CWizardPage::PostCloseOnEscape(const WizardMessage& message) {
+    if (message.message != WM_KEYDOWN || message.wParam != VK_ESCAPE || m_sheet == nullptr) {
+        return false;
+    }
+    m_sheet->PostMessage(WizardMessage{nullptr, WM_CLOSE, 0, 0, {}});
+    return true;
+}
+
 CWizardSheet::CWizardSheet(const QString& caption, QWidget* parent) : QDialog(parent) {
     setWindowTitle(caption);
     m_stack = new QStackedWidget(this);

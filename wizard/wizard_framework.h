@@ -79,6 +79,10 @@ class CWizardPage : public QWidget {
     // not passed on.
     virtual bool PreTranslateMessage(WizardMessage& message);
 
+  protected:
+    // Esc: posts WM_CLOSE to the sheet, so that its close procedure decides. True for Esc.
+    bool PostCloseOnEscape(const WizardMessage& message);
+
   private:
     friend class CWizardSheet;
     CWizardSheet* m_sheet = nullptr;
