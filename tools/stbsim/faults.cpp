@@ -19,19 +19,19 @@ bool FaultDice::Roll(double p) {
     return double(Next() >> 11) * (1.0 / 9007199254740992.0) < p;
 }
 
-bool ParseFailSpec(const std::string& spec, StbFaults* faults) {
-    size_t eq = spec.find('=');
-    if (eq == std::string::npos || eq == 0 || eq + 1 >= spec.size()) {
+bool ParseFailRule(const std::string& rule, StbFaults* faults) {
+    size_t eq = rule.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 >= rule.size()) {
         return false;
     }
-    std::string code = spec.substr(eq + 1);
+    std::string code = rule.substr(eq + 1);
     errno = 0;
     char* end = nullptr;
     unsigned long long v = std::strtoull(code.c_str(), &end, 0);
     if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull || code[0] == '-') {
         return false;
     }
-    faults->failCodes[spec.substr(0, eq)] = uint32_t(v);
+    faults->failCodes[rule.substr(0, eq)] = uint32_t(v);
     return true;
 }
 

@@ -42,6 +42,6 @@ class FaultDice {
 };
 
 // Parses "CMD=CODE" (CODE decimal or 0x hex) into faults->failCodes; false when malformed.
-bool ParseFailSpec(const std::string& spec, StbFaults* faults);
+bool ParseFailRule(const std::string& rule, StbFaults* faults);
 
 }  // namespace stbsim

@@ -171,7 +171,7 @@ int ParseServeOptions(int argc, char** argv, StbSimOptions* o) {
         } else if (a == "--dump-end-after") {
             ok = ParseCount(v, &n) && n < 0x7FFFFFFF && (o->faults.dumpEndAfter = int(n), true);
         } else if (a == "--fail") {
-            ok = ParseFailSpec(v, &o->faults);
+            ok = ParseFailRule(v, &o->faults);
         } else if (a == "--malformed") {
             std::string kind = v;
             ok = kind == "oversized-length" || kind == "too-many-chunks";
