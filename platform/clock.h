@@ -9,4 +9,6 @@ uint32_t PlatformTickCount();
 // Sleeps at least `ms` milliseconds.
 void PlatformSleep(unsigned ms);
 // Milliseconds since `start` (a PlatformTickCount value), correct across the wrap.
-inline uint32_t PlatformTicksSince(uint32_t start) { return PlatformTickCount() - start; }
+inline uint32_t PlatformTicksSince(uint32_t start) {
+    return PlatformTickCount() - start;
+}

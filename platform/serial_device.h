@@ -20,7 +20,7 @@ enum class SerialOpenFailure {
 };
 
 class SerialDevice {
-public:
+  public:
     SerialDevice() = default;
     ~SerialDevice();
     SerialDevice(const SerialDevice&) = delete;
@@ -46,6 +46,6 @@ public:
     bool PurgeInput();
     bool PurgeOutput();
 
-private:
+  private:
     int m_fd = -1;
 };

@@ -41,7 +41,8 @@ int UpgComTest(int* version, UpgProgressFn progress, UpgCancelFn cancel) {
             result = UPG_ERR_CANCELLED;
             break;
         }
-        if (progress != nullptr && attempt % kProgressEvery == 0) progress(attempt);
+        if (progress != nullptr && attempt % kProgressEvery == 0)
+            progress(attempt);
         PlatformSleep(kPauseMs);
         ComPurge();
         if (ComWriteEchoed(reinterpret_cast<const unsigned char*>(command), commandLength,
@@ -53,7 +54,8 @@ int UpgComTest(int* version, UpgProgressFn progress, UpgCancelFn cancel) {
             continue;
         }
         std::memset(echo, 0, sizeof echo);
-        if (ComReadExact(echo, bannerLength, kBannerLimitMs) != 0) continue;
+        if (ComReadExact(echo, bannerLength, kBannerLimitMs) != 0)
+            continue;
         echo[bannerLength] = 0;
         if (std::strcmp(reinterpret_cast<const char*>(echo), banner) == 0) {
             *version = UPG_PROTOCOL_LEGACY;

@@ -20,11 +20,14 @@ constexpr unsigned kDataSlackMs = 104;
 
 // The 15 header bytes after the magic must follow within this.
 constexpr unsigned HeaderLimitMs() {
-    if constexpr (kEdition200) return 100;
+    if constexpr (kEdition200)
+        return 100;
     return 300;
 }
 
-void LogError(const char* text) { LibraryLog(0, "\r\n->Error:%s", text); }
+void LogError(const char* text) {
+    LibraryLog(0, "\r\n->Error:%s", text);
+}
 
 uint32_t HeaderCrc(const unsigned char* header) {
     return Crc32Update(0xFFFFFFFFu, header + 4, 11);
@@ -57,7 +60,8 @@ bool HuntMagic(unsigned timeoutMs) {
                 break;
             }
         }
-        if (matched) return true;
+        if (matched)
+            return true;
     }
     return false;
 }
@@ -101,7 +105,8 @@ int SendPacket(const Packet& packet) {
 }
 
 int ReceivePacket(Packet* packet, unsigned timeoutMs) {
-    if (!HuntMagic(timeoutMs)) return UPG_ERR_NO_PACKET;
+    if (!HuntMagic(timeoutMs))
+        return UPG_ERR_NO_PACKET;
 
     unsigned char header[PACKET_HEADER_SIZE];
     std::memcpy(header, kMagic, 4);
@@ -140,6 +145,7 @@ int ReceivePacket(Packet* packet, unsigned timeoutMs) {
         LogError("Check packet data CRC error!");
         return UPG_ERR_DATA_CRC;
     }
-    if (blank) std::memset(packet->data + 4, 0xFF, packet->length - 4);
+    if (blank)
+        std::memset(packet->data + 4, 0xFF, packet->length - 4);
     return UPG_OK;
 }

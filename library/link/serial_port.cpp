@@ -26,11 +26,16 @@ std::atomic<int> g_lastOpenErrno{0};
 
 ComOpenError ToComOpenError(SerialOpenFailure f) {
     switch (f) {
-        case SerialOpenFailure::kNone: return COM_OPEN_OK;
-        case SerialOpenFailure::kNoDevice: return COM_OPEN_NO_DEVICE;
-        case SerialOpenFailure::kNoPermission: return COM_OPEN_NO_PERMISSION;
-        case SerialOpenFailure::kInUse: return COM_OPEN_IN_USE;
-        case SerialOpenFailure::kSettings: break;
+        case SerialOpenFailure::kNone:
+            return COM_OPEN_OK;
+        case SerialOpenFailure::kNoDevice:
+            return COM_OPEN_NO_DEVICE;
+        case SerialOpenFailure::kNoPermission:
+            return COM_OPEN_NO_PERMISSION;
+        case SerialOpenFailure::kInUse:
+            return COM_OPEN_IN_USE;
+        case SerialOpenFailure::kSettings:
+            break;
     }
     return COM_OPEN_SETTINGS;
 }
@@ -40,23 +45,32 @@ ComOpenError ToComOpenError(SerialOpenFailure f) {
 std::string ComDeviceName(int port) {
     if (port >= 1 && port <= kMaxPortNumber) {
         std::lock_guard<std::mutex> lock(g_deviceNamesMutex);
-        if (!g_deviceNames[port].empty()) return g_deviceNames[port];
+        if (!g_deviceNames[port].empty())
+            return g_deviceNames[port];
     }
-    if (port >= 1 && port <= 8) return "/dev/ttyUSB" + std::to_string(port - 1);
-    if (port >= 9 && port <= 16) return "/dev/ttyACM" + std::to_string(port - 9);
-    if (port >= 17 && port <= 32) return "/dev/ttyS" + std::to_string(port - 17);
+    if (port >= 1 && port <= 8)
+        return "/dev/ttyUSB" + std::to_string(port - 1);
+    if (port >= 9 && port <= 16)
+        return "/dev/ttyACM" + std::to_string(port - 9);
+    if (port >= 17 && port <= 32)
+        return "/dev/ttyS" + std::to_string(port - 17);
     return {};
 }
 
 void ComSetDeviceName(int port, const std::string& path) {
-    if (port < 1 || port > kMaxPortNumber) return;
+    if (port < 1 || port > kMaxPortNumber)
+        return;
     std::lock_guard<std::mutex> lock(g_deviceNamesMutex);
     g_deviceNames[port] = path;
 }
 
-ComOpenError ComLastOpenError(void) { return g_lastOpenError; }
+ComOpenError ComLastOpenError(void) {
+    return g_lastOpenError;
+}
 
-int ComLastOpenErrno(void) { return g_lastOpenErrno; }
+int ComLastOpenErrno(void) {
+    return g_lastOpenErrno;
+}
 
 SerialPort& TheSerialPort() {
     // Destroyed at exit, which closes the device.
@@ -65,7 +79,8 @@ SerialPort& TheSerialPort() {
 }
 
 int SerialPort::Open(int port, int baud, int parity, int stopBits) {
-    if (m_open) Close();
+    if (m_open)
+        Close();
     SerialLineSettings settings{baud, parity, stopBits};
     SerialOpenFailure failure = SerialOpenFailure::kNone;
     int err = 0;
@@ -81,7 +96,8 @@ int SerialPort::Open(int port, int baud, int parity, int stopBits) {
 }
 
 int SerialPort::Close() {
-    if (!m_open) return 1;
+    if (!m_open)
+        return 1;
     // Closed even when the device has vanished (an unplugged adapter): on Linux the descriptor
     // would otherwise leak.
     m_device.Close();
@@ -90,16 +106,21 @@ int SerialPort::Close() {
 }
 
 int SerialPort::Write(const unsigned char* data, int count) {
-    if (!m_open || count <= 0) return 0;
+    if (!m_open || count <= 0)
+        return 0;
     return m_device.Write(data, count, static_cast<unsigned>(count) + kWriteSlackMs);
 }
 
-int SerialPort::BytesAvailable() { return m_open ? m_device.BytesQueued() : 0; }
+int SerialPort::BytesAvailable() {
+    return m_open ? m_device.BytesQueued() : 0;
+}
 
 int SerialPort::Read(unsigned char* buffer, int max) {
-    if (!m_open || max <= 0) return 0;
+    if (!m_open || max <= 0)
+        return 0;
     int queued = m_device.BytesQueued();
-    if (queued <= 0) return 0;
+    if (queued <= 0)
+        return 0;
     return m_device.Read(buffer, queued < max ? queued : max);
 }
 
@@ -108,10 +129,12 @@ int SerialPort::ReadExact(unsigned char* buffer, int count, unsigned limitMs) {
     // The queue is looked at once before the clock is: with a 1 ms limit the tick may turn
     // between the two readings, and bytes that are already there must not be missed.
     int queued = BytesAvailable();
-    if (queued >= count) return Read(buffer, count) == count ? 1 : 0;
+    if (queued >= count)
+        return Read(buffer, count) == count ? 1 : 0;
     while (PlatformTicksSince(start) < limitMs) {
         queued = BytesAvailable();
-        if (queued >= count) return Read(buffer, count) == count ? 1 : 0;
+        if (queued >= count)
+            return Read(buffer, count) == count ? 1 : 0;
         if (queued == 0) {
             WaitForInput(1);
         } else {
@@ -130,13 +153,21 @@ void SerialPort::WaitForInput(unsigned ms) {
     }
 }
 
-void ComWaitForInput(unsigned ms) { TheSerialPort().WaitForInput(ms); }
+void ComWaitForInput(unsigned ms) {
+    TheSerialPort().WaitForInput(ms);
+}
 
-int SerialPort::PurgeRx() { return m_device.PurgeInput() ? 1 : 0; }
+int SerialPort::PurgeRx() {
+    return m_device.PurgeInput() ? 1 : 0;
+}
 
-int SerialPort::PurgeTx() { return m_device.PurgeOutput() ? 1 : 0; }
+int SerialPort::PurgeTx() {
+    return m_device.PurgeOutput() ? 1 : 0;
+}
 
-int SerialPort::Purge() { return (PurgeRx() || PurgeTx()) ? 1 : 0; }
+int SerialPort::Purge() {
+    return (PurgeRx() || PurgeTx()) ? 1 : 0;
+}
 
 // --- module functions ---------------------------------------------------------------------
 
@@ -149,13 +180,17 @@ int ComClose(void) {
     return UPG_OK;
 }
 
-int ComRead(unsigned char* buffer, int max) { return TheSerialPort().Read(buffer, max); }
+int ComRead(unsigned char* buffer, int max) {
+    return TheSerialPort().Read(buffer, max);
+}
 
 int ComReadExact(unsigned char* buffer, int count, unsigned limitMs) {
     return TheSerialPort().ReadExact(buffer, count, limitMs) ? 0 : 1;
 }
 
-int ComWrite(const unsigned char* data, int count) { return TheSerialPort().Write(data, count); }
+int ComWrite(const unsigned char* data, int count) {
+    return TheSerialPort().Write(data, count);
+}
 
 int ComWriteByte(int value) {
     unsigned char byte = static_cast<unsigned char>(value);
@@ -164,14 +199,21 @@ int ComWriteByte(int value) {
 
 int ComWriteEchoed(const unsigned char* data, int count, unsigned limitMs) {
     for (int i = 0; i < count; ++i) {
-        if (ComWriteByte(data[i]) == 0) return UPG_ERR_SEND_DATA;
+        if (ComWriteByte(data[i]) == 0)
+            return UPG_ERR_SEND_DATA;
         unsigned char echo = 0;
-        if (ComReadExact(&echo, 1, limitMs) != 0) return UPG_ERR_READ_DATA;
-        if (echo != data[i]) return UPG_ERR_ECHO_MISMATCH;
+        if (ComReadExact(&echo, 1, limitMs) != 0)
+            return UPG_ERR_READ_DATA;
+        if (echo != data[i])
+            return UPG_ERR_ECHO_MISMATCH;
     }
     return UPG_OK;
 }
 
-int ComPurge(void) { return TheSerialPort().Purge() ? 0 : 1; }
+int ComPurge(void) {
+    return TheSerialPort().Purge() ? 0 : 1;
+}
 
-int ComPurgeTx(void) { return TheSerialPort().PurgeTx() ? 0 : 1; }
+int ComPurgeTx(void) {
+    return TheSerialPort().PurgeTx() ? 0 : 1;
+}

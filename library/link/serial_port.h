@@ -5,7 +5,7 @@
 #include "platform/serial_device.h"
 
 class SerialPort {
-public:
+  public:
     // Opens port number `port` (1 for COM1) through its device name. 1 on success, 0 on failure
     // (the reason is kept for ComLastOpenError). An open port is closed first.
     int Open(int port, int baud, int parity, int stopBits);
@@ -28,7 +28,7 @@ public:
     // One polling step: waits up to `ms`, ending early when input arrives.
     void WaitForInput(unsigned ms);
 
-private:
+  private:
     SerialDevice m_device;
     bool m_open = false;
 };

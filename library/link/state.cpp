@@ -10,15 +10,23 @@ std::atomic<int> g_protocolVersion{0};
 std::atomic<int> g_legacyProtocolVersion{UPG_PROTOCOL_LEGACY};
 }  // namespace
 
-void UpgSetLogCallback(UpgLogCallback callback) { g_logCallback = callback; }
+void UpgSetLogCallback(UpgLogCallback callback) {
+    g_logCallback = callback;
+}
 
-UpgLogCallback LibraryLogCallback() { return g_logCallback; }
+UpgLogCallback LibraryLogCallback() {
+    return g_logCallback;
+}
 
 void UpgSetProtocolVersion(int version) {
     g_protocolVersion = version;
     g_legacyProtocolVersion = version;
 }
 
-int LibraryProtocolVersion() { return g_protocolVersion; }
+int LibraryProtocolVersion() {
+    return g_protocolVersion;
+}
 
-int LegacyProtocolVersion() { return g_legacyProtocolVersion; }
+int LegacyProtocolVersion() {
+    return g_legacyProtocolVersion;
+}

@@ -10,7 +10,8 @@ UpgLogCallback LibraryLogCallback();
 // Sends one line to the log callback, when one is set.
 template <typename... Args>
 void LibraryLog(int level, const char* format, Args... args) {
-    if (UpgLogCallback callback = LibraryLogCallback()) callback(level, format, args...);
+    if (UpgLogCallback callback = LibraryLogCallback())
+        callback(level, format, args...);
 }
 
 // The stored protocol version (0 until UpgSetProtocolVersion).
@@ -22,5 +23,6 @@ int LegacyProtocolVersion();
 // The dispatch rule of every flash operation: the stored version, compared unsigned, at or
 // above 0x30 selects the packet protocol, anything below the legacy protocol.
 inline bool UsePacketProtocol() {
-    return static_cast<unsigned>(LibraryProtocolVersion()) >= static_cast<unsigned>(UPG_PROTOCOL_PACKET);
+    return static_cast<unsigned>(LibraryProtocolVersion()) >=
+           static_cast<unsigned>(UPG_PROTOCOL_PACKET);
 }

@@ -67,7 +67,8 @@ constexpr StatusEntry kStatusTable[] = {
 }  // namespace
 
 const char* UpgGetLibraryVersion(void) {
-    if constexpr (kEdition200) return "3.0.0b";
+    if constexpr (kEdition200)
+        return "3.0.0b";
     return "3.0.0d";
 }
 
@@ -75,7 +76,8 @@ int UpgGetErrorText(int code, char* buffer) {
     for (const StatusEntry& entry : kStatusTable) {
         // Edition 2.0.0's table ends before "Command Executed".
         if constexpr (kEdition200) {
-            if (entry.code == UPG_COMMAND_EXECUTED) break;
+            if (entry.code == UPG_COMMAND_EXECUTED)
+                break;
         }
         if (entry.code == code) {
             std::strcpy(buffer, entry.text);

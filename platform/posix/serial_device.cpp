@@ -38,26 +38,34 @@ SerialOpenFailure FailureFromErrno(int err) {
 
 tcflag_t ParityFlags(int parity) {
     switch (parity) {
-        case 1: return PARENB | PARODD;
-        case 2: return PARENB;
-        case 3: return PARENB | PARODD | CMSPAR;  // mark: the parity bit is always 1
-        case 4: return PARENB | CMSPAR;           // space: the parity bit is always 0
-        default: return 0;
+        case 1:
+            return PARENB | PARODD;
+        case 2:
+            return PARENB;
+        case 3:
+            return PARENB | PARODD | CMSPAR;  // mark: the parity bit is always 1
+        case 4:
+            return PARENB | CMSPAR;  // space: the parity bit is always 0
+        default:
+            return 0;
     }
 }
 
 bool ApplyLineSettings(int fd, const SerialLineSettings& s) {
     struct termios2 tio {};
-    if (ioctl(fd, TCGETS2, &tio) != 0) return false;
+    if (ioctl(fd, TCGETS2, &tio) != 0)
+        return false;
     tio.c_iflag = (s.parity != 0) ? INPCK : 0;  // raw; no XON/XOFF, no CR/LF mapping
     tio.c_oflag = 0;
     tio.c_lflag = 0;
     tio.c_cflag = CS8 | CREAD | CLOCAL | ParityFlags(s.parity);  // CLOCAL: modem lines ignored
-    if (s.stopBits != 1) tio.c_cflag |= CSTOPB;
+    if (s.stopBits != 1)
+        tio.c_cflag |= CSTOPB;
     tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
     tio.c_ispeed = static_cast<speed_t>(s.baud);
     tio.c_ospeed = static_cast<speed_t>(s.baud);
-    for (auto& c : tio.c_cc) c = 0;  // VMIN 0, VTIME 0: a read returns what is there
+    for (auto& c : tio.c_cc)
+        c = 0;  // VMIN 0, VTIME 0: a read returns what is there
     return ioctl(fd, TCSETS2, &tio) == 0;
 }
 
@@ -75,18 +83,22 @@ void ApplyOptionalLineControl(int fd) {
 
 }  // namespace
 
-SerialDevice::~SerialDevice() { Close(); }
+SerialDevice::~SerialDevice() {
+    Close();
+}
 
 bool SerialDevice::Open(const std::string& path, const SerialLineSettings& settings,
                         SerialOpenFailure* failure, int* sysErrno) {
     Close();
     auto fail = [&](int err, SerialOpenFailure kind, int fd) {
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
         *failure = kind;
         *sysErrno = err;
         return false;
     };
-    if (path.empty()) return fail(ENOENT, SerialOpenFailure::kNoDevice, -1);
+    if (path.empty())
+        return fail(ENOENT, SerialOpenFailure::kNoDevice, -1);
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         int err = errno;
@@ -96,7 +108,8 @@ bool SerialDevice::Open(const std::string& path, const SerialLineSettings& setti
     // every program that takes it too, root included.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int err = errno;
-        return fail(err, err == EWOULDBLOCK ? SerialOpenFailure::kInUse : FailureFromErrno(err), fd);
+        return fail(err, err == EWOULDBLOCK ? SerialOpenFailure::kInUse : FailureFromErrno(err),
+                    fd);
     }
     if (ioctl(fd, TIOCEXCL) != 0) {
         int err = errno;
@@ -114,14 +127,16 @@ bool SerialDevice::Open(const std::string& path, const SerialLineSettings& setti
 }
 
 void SerialDevice::Close() {
-    if (m_fd < 0) return;
+    if (m_fd < 0)
+        return;
     (void)ioctl(m_fd, TIOCNXCL);
     ::close(m_fd);  // also releases the lock
     m_fd = -1;
 }
 
 int SerialDevice::Write(const unsigned char* data, int count, unsigned limitMs) {
-    if (m_fd < 0 || count < 0) return 0;
+    if (m_fd < 0 || count < 0)
+        return 0;
     uint32_t start = PlatformTickCount();
     int done = 0;
     while (done < count) {
@@ -130,9 +145,11 @@ int SerialDevice::Write(const unsigned char* data, int count, unsigned limitMs) 
             done += static_cast<int>(n);
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return 0;
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return 0;
         uint32_t elapsed = PlatformTicksSince(start);
-        if (elapsed >= limitMs) return 0;
+        if (elapsed >= limitMs)
+            return 0;
         pollfd p{m_fd, POLLOUT, 0};
         (void)poll(&p, 1, static_cast<int>(limitMs - elapsed));
     }
@@ -140,14 +157,17 @@ int SerialDevice::Write(const unsigned char* data, int count, unsigned limitMs) 
 }
 
 int SerialDevice::BytesQueued() {
-    if (m_fd < 0) return 0;
+    if (m_fd < 0)
+        return 0;
     int n = 0;
-    if (ioctl(m_fd, FIONREAD, &n) != 0 || n < 0) return 0;
+    if (ioctl(m_fd, FIONREAD, &n) != 0 || n < 0)
+        return 0;
     return n;
 }
 
 int SerialDevice::Read(unsigned char* buffer, int max) {
-    if (m_fd < 0 || max <= 0) return 0;
+    if (m_fd < 0 || max <= 0)
+        return 0;
     ssize_t n;
     do {
         n = ::read(m_fd, buffer, static_cast<size_t>(max));
@@ -163,9 +183,14 @@ void SerialDevice::WaitForInput(unsigned ms) {
     pollfd p{m_fd, POLLIN, 0};
     int r = poll(&p, 1, static_cast<int>(ms));
     // A hung-up or broken descriptor reports at once; sleep so that callers keep their pace.
-    if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) PlatformSleep(ms);
+    if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        PlatformSleep(ms);
 }
 
-bool SerialDevice::PurgeInput() { return m_fd >= 0 && ioctl(m_fd, TCFLSH, TCIFLUSH) == 0; }
+bool SerialDevice::PurgeInput() {
+    return m_fd >= 0 && ioctl(m_fd, TCFLSH, TCIFLUSH) == 0;
+}
 
-bool SerialDevice::PurgeOutput() { return m_fd >= 0 && ioctl(m_fd, TCFLSH, TCOFLUSH) == 0; }
+bool SerialDevice::PurgeOutput() {
+    return m_fd >= 0 && ioctl(m_fd, TCFLSH, TCOFLUSH) == 0;
+}

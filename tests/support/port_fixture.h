@@ -19,7 +19,7 @@ std::vector<LoggedLine>& CollectedLog();
 void CollectLog(int level, const char* format, ...);
 
 class PortTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
     PtyPair pty;

@@ -23,7 +23,8 @@ int MsLeft(Clock::time_point deadline) {
 
 PtyPair::PtyPair() {
     int fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     if (grantpt(fd) != 0 || unlockpt(fd) != 0) {
         close(fd);
         return;
@@ -48,8 +49,10 @@ PtyPair::PtyPair() {
 }
 
 PtyPair::~PtyPair() {
-    if (m_master >= 0) close(m_master);
-    if (m_slaveHold >= 0) close(m_slaveHold);
+    if (m_master >= 0)
+        close(m_master);
+    if (m_slaveHold >= 0)
+        close(m_slaveHold);
 }
 
 bool PtyPair::Write(const std::vector<uint8_t>& bytes) const {
@@ -61,15 +64,19 @@ bool PtyPair::Write(const std::vector<uint8_t>& bytes) const {
             done += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-        if (MsLeft(deadline) == 0) return false;
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        if (MsLeft(deadline) == 0)
+            return false;
         pollfd p{m_master, POLLOUT, 0};
         poll(&p, 1, 10);
     }
     return true;
 }
 
-bool PtyPair::Write(const std::string& text) const { return Write(Bytes(text)); }
+bool PtyPair::Write(const std::string& text) const {
+    return Write(Bytes(text));
+}
 
 std::vector<uint8_t> PtyPair::Read(size_t count, unsigned timeoutMs) const {
     std::vector<uint8_t> out;
@@ -83,10 +90,12 @@ std::vector<uint8_t> PtyPair::Read(size_t count, unsigned timeoutMs) const {
             continue;
         }
         int left = MsLeft(deadline);
-        if (left == 0) break;
+        if (left == 0)
+            break;
         pollfd p{m_master, POLLIN, 0};
         // EIO while no slave is open: keep waiting in small steps.
-        if (poll(&p, 1, left < 5 ? left : 5) > 0 && (p.revents & POLLHUP)) usleep(1000);
+        if (poll(&p, 1, left < 5 ? left : 5) > 0 && (p.revents & POLLHUP))
+            usleep(1000);
     }
     return out;
 }
@@ -120,6 +129,7 @@ std::string HexDump(const std::vector<uint8_t>& bytes) {
         std::snprintf(buf, sizeof buf, "%02X ", b);
         out += buf;
     }
-    if (!out.empty()) out.pop_back();
+    if (!out.empty())
+        out.pop_back();
     return out;
 }

@@ -7,7 +7,7 @@
 #include <vector>
 
 class PtyPair {
-public:
+  public:
     // Opens a new pair. The slave is held open (raw) for the pair's life, so that the master
     // side keeps working while the code under test closes and reopens the device.
     PtyPair();
@@ -29,7 +29,7 @@ public:
     // Reads whatever arrives until `quietMs` pass without a byte (or `totalMs` in all).
     std::vector<uint8_t> ReadUntilQuiet(unsigned quietMs, unsigned totalMs = 5000) const;
 
-private:
+  private:
     int m_master = -1;
     int m_slaveHold = -1;
     std::string m_slavePath;

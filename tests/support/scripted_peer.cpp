@@ -3,7 +3,8 @@
 #include <unistd.h>
 
 ScriptedPeer::~ScriptedPeer() {
-    if (m_thread.joinable()) m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 std::vector<uint8_t> ScriptedPeer::ReadRecorded(size_t count, unsigned timeoutMs) {
@@ -16,7 +17,8 @@ std::vector<uint8_t> ScriptedPeer::ReadRecorded(size_t count, unsigned timeoutMs
 ScriptedPeer& ScriptedPeer::Expect(const std::vector<uint8_t>& bytes, unsigned timeoutMs) {
     m_steps.push_back([this, bytes, timeoutMs](std::string& error) {
         std::vector<uint8_t> got = ReadRecorded(bytes.size(), timeoutMs);
-        if (got == bytes) return true;
+        if (got == bytes)
+            return true;
         error = "expected [" + HexDump(bytes) + "] got [" + HexDump(got) + "]";
         return false;
     });
@@ -30,7 +32,8 @@ ScriptedPeer& ScriptedPeer::Expect(const std::string& text, unsigned timeoutMs) 
 ScriptedPeer& ScriptedPeer::Skip(size_t count, unsigned timeoutMs) {
     m_steps.push_back([this, count, timeoutMs](std::string& error) {
         std::vector<uint8_t> got = ReadRecorded(count, timeoutMs);
-        if (got.size() == count) return true;
+        if (got.size() == count)
+            return true;
         error = "expected " + std::to_string(count) + " bytes, got " + std::to_string(got.size());
         return false;
     });
@@ -39,14 +42,17 @@ ScriptedPeer& ScriptedPeer::Skip(size_t count, unsigned timeoutMs) {
 
 ScriptedPeer& ScriptedPeer::Send(const std::vector<uint8_t>& bytes) {
     m_steps.push_back([this, bytes](std::string& error) {
-        if (m_pty.Write(bytes)) return true;
+        if (m_pty.Write(bytes))
+            return true;
         error = "write to the master failed";
         return false;
     });
     return *this;
 }
 
-ScriptedPeer& ScriptedPeer::Send(const std::string& text) { return Send(Bytes(text)); }
+ScriptedPeer& ScriptedPeer::Send(const std::string& text) {
+    return Send(Bytes(text));
+}
 
 ScriptedPeer& ScriptedPeer::Echo(const std::string& text, unsigned timeoutMs) {
     m_steps.push_back([this, text, timeoutMs](std::string& error) {
@@ -77,7 +83,9 @@ ScriptedPeer& ScriptedPeer::Do(std::function<bool(const PtyPair&, std::string& e
     return *this;
 }
 
-void ScriptedPeer::Start() { m_thread = std::thread([this] { Run(); }); }
+void ScriptedPeer::Start() {
+    m_thread = std::thread([this] { Run(); });
+}
 
 void ScriptedPeer::Run() {
     for (size_t i = 0; i < m_steps.size(); ++i) {
@@ -92,7 +100,8 @@ void ScriptedPeer::Run() {
 }
 
 bool ScriptedPeer::Finish(unsigned drainMs) {
-    if (m_thread.joinable()) m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
     if (drainMs > 0) {
         std::vector<uint8_t> rest = m_pty.ReadUntilQuiet(drainMs, drainMs * 4);
         std::lock_guard<std::mutex> lock(m_mutex);

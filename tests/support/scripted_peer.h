@@ -13,7 +13,7 @@
 #include "tests/support/pty_pair.h"
 
 class ScriptedPeer {
-public:
+  public:
     explicit ScriptedPeer(const PtyPair& pty) : m_pty(pty) {}
     ~ScriptedPeer();
 
@@ -40,7 +40,7 @@ public:
     // Every byte the peer read, in order.
     std::vector<uint8_t> Received() const;
 
-private:
+  private:
     using Step = std::function<bool(std::string& error)>;
     std::vector<uint8_t> ReadRecorded(size_t count, unsigned timeoutMs);
     void Run();

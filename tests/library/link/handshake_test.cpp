@@ -13,19 +13,24 @@ const std::string kCommand = "comtest 18\r";
 
 std::string Inverted(const std::string& text) {
     std::string out;
-    for (char c : text) out += static_cast<char>(255 - static_cast<unsigned char>(c));
+    for (char c : text)
+        out += static_cast<char>(255 - static_cast<unsigned char>(c));
     return out;
 }
 
 int g_cancelAfter = -1;  // cancel from this poll on; -1 never
 int g_polls = 0;
-int CancelPoll() { return (g_cancelAfter >= 0 && g_polls++ >= g_cancelAfter) ? 1 : 0; }
+int CancelPoll() {
+    return (g_cancelAfter >= 0 && g_polls++ >= g_cancelAfter) ? 1 : 0;
+}
 
 std::vector<int> g_progress;
-void RecordProgress(int value) { g_progress.push_back(value); }
+void RecordProgress(int value) {
+    g_progress.push_back(value);
+}
 
 class HandshakeTest : public PortTest {
-protected:
+  protected:
     void SetUp() override {
         PortTest::SetUp();
         g_cancelAfter = -1;
@@ -94,7 +99,8 @@ TEST_F(HandshakeTest, NoAnswerEndsAfter200AttemptsWithProgressEveryFifth) {
     EXPECT_EQ(UpgComTest(&version, RecordProgress, CancelPoll), UPG_ERR_NO_TARGET);
     EXPECT_EQ(version, 77);
     std::vector<int> expected;
-    for (int i = 0; i < 200; i += 5) expected.push_back(i);
+    for (int i = 0; i < 200; i += 5)
+        expected.push_back(i);
     EXPECT_EQ(g_progress, expected);
     // Each attempt sent the first command character, then a carriage return.
     std::vector<uint8_t> sent = pty.ReadUntilQuiet(50, 2000);

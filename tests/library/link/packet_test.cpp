@@ -51,8 +51,8 @@ TEST(PacketHeader, MatchesTheExampleBytes) {
     p.length = 8;
     unsigned char header[PACKET_HEADER_SIZE];
     EncodePacketHeader(p, header);
-    std::vector<uint8_t> expected = {0x48, 0x45, 0x41, 0x44, 0, 0, 0, 0, 0, 1, 0,
-                                     0,    0,    0,    8,    0xF5, 0x52, 0xFE, 0xE9};
+    std::vector<uint8_t> expected = {0x48, 0x45, 0x41, 0x44, 0, 0,    0,    0,    0,   1,
+                                     0,    0,    0,    0,    8, 0xF5, 0x52, 0xFE, 0xE9};
     EXPECT_EQ(std::vector<uint8_t>(header, header + PACKET_HEADER_SIZE), expected);
 }
 
@@ -81,8 +81,8 @@ TEST_F(PacketTest, SendWritesHeaderDataAndDataCrc) {
 }
 
 TEST_F(PacketTest, TheHuntFindsTheMagicAfterStrayBytesAndFalseStarts) {
-    for (const std::string& prefix : {std::string("noise\r\n"), std::string("HH"), std::string("HEH"),
-                                      std::string("HEAHEA"), std::string("")}) {
+    for (const std::string& prefix : {std::string("noise\r\n"), std::string("HH"),
+                                      std::string("HEH"), std::string("HEAHEA"), std::string("")}) {
         std::vector<uint8_t> line = Bytes(prefix);
         // The prefix already holds the first letters of the magic where it ends in them.
         std::vector<uint8_t> packet = WirePacket(3, 0, 9, 4, Bytes("abcd"));
@@ -104,7 +104,8 @@ TEST_F(PacketTest, ABlankDataPacketIsRebuiltWith0xFF) {
     EXPECT_EQ(p.length, 1028u);
     EXPECT_EQ(p.blank, 1);
     EXPECT_EQ(ReadBe32(p.data), 5u);
-    for (int i = 4; i < 1028; ++i) ASSERT_EQ(p.data[i], 0xFF) << i;
+    for (int i = 4; i < 1028; ++i)
+        ASSERT_EQ(p.data[i], 0xFF) << i;
 }
 
 TEST_F(PacketTest, ADamagedHeaderCrcIsRefusedAndTheNextPacketStillArrives) {

@@ -112,9 +112,16 @@ TEST(SerialPortOpen, PortNumbersMapToDevices) {
     struct Case {
         int port;
         const char* device;
-    } cases[] = {{1, "/dev/ttyUSB0"}, {8, "/dev/ttyUSB7"},  {9, "/dev/ttyACM0"}, {16, "/dev/ttyACM7"},
-                 {17, "/dev/ttyS0"},  {32, "/dev/ttyS15"}, {0, ""},            {33, ""}};
-    for (const Case& c : cases) EXPECT_EQ(ComDeviceName(c.port), c.device) << c.port;
+    } cases[] = {{1, "/dev/ttyUSB0"},
+                 {8, "/dev/ttyUSB7"},
+                 {9, "/dev/ttyACM0"},
+                 {16, "/dev/ttyACM7"},
+                 {17, "/dev/ttyS0"},
+                 {32, "/dev/ttyS15"},
+                 {0, ""},
+                 {33, ""}};
+    for (const Case& c : cases)
+        EXPECT_EQ(ComDeviceName(c.port), c.device) << c.port;
     ComSetDeviceName(5, "/dev/ttyAMA0");
     EXPECT_EQ(ComDeviceName(5), "/dev/ttyAMA0");
     ComSetDeviceName(5, "");
@@ -152,11 +159,11 @@ TEST_P(SerialLineSettingsTest, OpenAppliesParityAndStopBits) {
     EXPECT_EQ(tio.c_lflag & (ICANON | ECHO), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Codes, SerialLineSettingsTest,
-    ::testing::Values(LineCase{0, 1, 0, false, false}, LineCase{1, 1, PARENB | PARODD, false, true},
-                      LineCase{2, 0, PARENB, true, true},
-                      LineCase{3, 2, PARENB | PARODD | CMSPAR, true, true},
-                      LineCase{4, 7, PARENB | CMSPAR, true, true}));
+INSTANTIATE_TEST_SUITE_P(Codes, SerialLineSettingsTest,
+                         ::testing::Values(LineCase{0, 1, 0, false, false},
+                                           LineCase{1, 1, PARENB | PARODD, false, true},
+                                           LineCase{2, 0, PARENB, true, true},
+                                           LineCase{3, 2, PARENB | PARODD | CMSPAR, true, true},
+                                           LineCase{4, 7, PARENB | CMSPAR, true, true}));
 
 }  // namespace
