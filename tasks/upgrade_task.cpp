@@ -101,8 +101,9 @@ int RunDump(const CUpgradeContext& context) {
         return DumpAllChunks(whole.path);
     }
     // Every chosen chunk is dumped even when an earlier one failed; the first failure is the
-    // task's result, so that a missing file is never reported as success. After a cancel no
-    // further dump is started.
+    // task's result, so that a missing file is never reported as success. After a cancel each
+    // following dump is still started and ends at its first poll, so that a cancel that came
+    // between two dumps is reported, not taken for a whole run.
     int result = 0;
     for (uint32_t i = 0; i < g_chunkTable.count; ++i) {
         const FileRecord* record = context.ChunkRecord(static_cast<int>(i));
@@ -112,9 +113,6 @@ int RunDump(const CUpgradeContext& context) {
         int status = DumpOneChunk(static_cast<int>(i), record->path);
         if (result == 0) {
             result = status;
-        }
-        if (IsCancelRequested() == 1) {
-            break;
         }
     }
     return result;

@@ -1,3 +1,5 @@
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -228,6 +230,65 @@ TEST_F(UpgradeTaskTest, DumpsEqualTheFlash) {
     EXPECT_EQ(Texts(messages, WM_TASK_STATUS).back(), "Dump Chunk: maincodeR1 ");
     EXPECT_EQ(ReadFile(boot), Str(m_flash, 0, 0x4000));  // the boot loader whole
     EXPECT_EQ(ReadFile(main), Str(m_flash, 0x4000 + 128, 0x8000 - 128));
+}
+
+// A main window that asks for a cancel, on the worker's own thread, as soon as the first
+// chunk dump has delivered all its data: the cancel falls between two dumps.
+class CancelAfterFirstDump : public PlatformMessageQueue {
+  public:
+    bool Post(PostedMessage message) override {
+        if (message.message == WM_TASK_STATUS && message.text.starts_with("Dump Chunk:")) {
+            ++m_dumps;
+        }
+        if (m_dumps == 1 && message.message == WM_TASK_PROGRESS && message.wParam == 100) {
+            g_cancelRequested = 1;
+        }
+        return PlatformMessageQueue::Post(std::move(message));
+    }
+
+  private:
+    int m_dumps = 0;
+};
+
+TEST_F(UpgradeTaskTest, ACancelBetweenChunkDumpsStillStartsTheNextAndIsReported) {
+    ConnectTo();
+    CancelAfterFirstDump window;
+    m_scope.reset();  // the old scope's end would unregister the new window
+    m_scope = std::make_unique<PlatformMainWindowScope>(&window);
+    CUpgradeContext* context = GetContext();
+    context->operation = 1;
+    const std::string boot = m_dir.File("boot.abs");
+    const std::string main = m_dir.File("main.bin");
+    context->ChunkRecord(0)->path = boot;
+    context->ChunkRecord(1)->path = main;
+
+    ASSERT_EQ(StartUpgradeTask(), 1);
+    std::vector<PostedMessage> messages;
+    PostedMessage message;
+    while (window.Take(&message, 120000)) {
+        messages.push_back(std::move(message));
+        if (messages.back().message == WM_UPGRADE_DONE) {
+            break;
+        }
+    }
+    ASSERT_TRUE(WaitForWorker(10000));
+    m_scope.reset();
+    m_scope = std::make_unique<PlatformMainWindowScope>(&m_window);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.back().message, WM_UPGRADE_DONE);
+    EXPECT_EQ(messages.back().wParam, 1u);
+    EXPECT_EQ(messages.back().lParam, 1);
+    EXPECT_EQ(Texts(messages, WM_TASK_STATUS).back(), "Dump Chunk: maincodeR1 ");
+    EXPECT_EQ(Texts(messages, WM_TASK_LOG).back(), "User canceled the operate\r\n");
+    EXPECT_EQ(ReadFile(boot), Str(m_flash, 0, 0x4000));
+    EXPECT_FALSE(std::ifstream(main).good());
+    std::vector<std::string> cancels;
+    for (const stbsim::SimEvent& e : m_sim->Events()) {
+        if (e.kind == "cancel") {
+            cancels.push_back(e.text);
+        }
+    }
+    EXPECT_EQ(cancels, std::vector<std::string>{"dump cancelled by the tool"});
 }
 
 TEST_F(UpgradeTaskTest, AFailedDumpLeavesAnExistingFileAsItWas) {

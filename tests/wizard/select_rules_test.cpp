@@ -60,7 +60,8 @@ class SelectRulesTest : public ::testing::Test {
     void Connect(const StbProfile& stb) {
         m_table = TableOf(stb);
         std::memset(m_context.bootVersion, 0, sizeof m_context.bootVersion);
-        std::strncpy(m_context.bootVersion, m_table.entries[0].version, 15);
+        const char* version = m_table.entries[0].version;
+        std::memcpy(m_context.bootVersion, version, strnlen(version, 15));
     }
     std::string Write(const std::string& name, const Bytes& bytes) const {
         const std::string path = m_dir.File(name);
