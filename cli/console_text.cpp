@@ -67,15 +67,39 @@ std::string LogText::Emit(std::string text) {
     return text;
 }
 
+void LogText::Begin(Page page) {
+    m_page = page;
+    m_written = false;
+}
+
 std::string LogText::Status(std::string_view text) {
-    std::string out = m_atLineStart ? "" : "\n";
+    // The first text of a task starts a line of its own, whatever was printed before.
+    std::string out = !m_written && !m_atLineStart ? "\n" : "";
+    if (m_page == Page::kProcess && m_written) {
+        out += '\n';
+    }
     out += TerminalText(text);
-    out += '\n';
+    if (m_page == Page::kConnect) {
+        out += '\n';
+    }
+    m_written = true;
     return Emit(std::move(out));
 }
 
 std::string LogText::Log(std::string_view text) {
-    return Emit(TerminalText(text));
+    std::string out = !m_written && !m_atLineStart && !text.empty() ? "\n" : "";
+    if (!text.empty()) {
+        m_written = true;
+    }
+    out += TerminalText(text);
+    return Emit(std::move(out));
+}
+
+std::string LogText::Line(std::string_view text) {
+    std::string out = m_atLineStart ? "" : "\n";
+    out += TerminalText(text);
+    out += '\n';
+    return Emit(std::move(out));
 }
 
 std::string LogText::Finish() {

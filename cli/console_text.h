@@ -20,21 +20,29 @@ const char* TitleBanner();
 // as UTF-8 (0xB4 is the acute accent of "can\xB4t"); bytes 0x80..0x9F become "\xNN".
 std::string TerminalText(std::string_view text);
 
-// Joins status lines and log texts into the lines of the wizard's log. A status line always
-// stands on a line of its own; a log text is appended as it is (it carries its own line
-// breaks). Each call returns what to write, already passed through TerminalText.
+// Joins status lines and log texts into the text of the wizard's log of the running task, which
+// each task starts empty. A log text is appended as it is (it carries its own line breaks). A
+// status text is appended with a line break after it on the connect page, and on the process
+// page with a line break before it unless it is the log's first text. Each call returns what to
+// write, already passed through TerminalText.
 class LogText {
   public:
+    enum class Page { kConnect, kProcess };
+    // A task begins, shown on `page`: its log is empty again.
+    void Begin(Page page);
     std::string Status(std::string_view text);
     std::string Log(std::string_view text);
-    // A line of the program's own (a result text, a refusal message), on a line of its own.
-    std::string Line(std::string_view text) { return Status(text); }
+    // A line of the program's own (a result text, a refusal message), outside the tasks' logs:
+    // on a line of its own.
+    std::string Line(std::string_view text);
     // A line break when the last text left a line open, else nothing.
     std::string Finish();
 
   private:
     std::string Emit(std::string text);
-    bool m_atLineStart = true;
+    Page m_page = Page::kConnect;
+    bool m_atLineStart = true;  // what was written so far ends with a line break
+    bool m_written = false;     // the running task's log holds text
 };
 
 // The title as the wizard shows it after a connect: "<banner> Protocol version: 3.0", or the

@@ -82,6 +82,7 @@ bool UseSettingsFile(const std::string& path, PlatformPrivateDir* dir, std::stri
 class Session {
   public:
     explicit Session(const CliOptions& options) : m_options(options) {}
+    ~Session() { FlushOpenLine(); }
     int Run();
 
   private:
@@ -99,6 +100,7 @@ class Session {
     void AssertCancel();
     void ExplainFailure() const;
     void Out(const std::string& text);
+    void FlushOpenLine();
     void DrawProgress();
     void ClearProgress();
 
@@ -114,6 +116,7 @@ class Session {
     ProgressLine m_progress;
     bool m_progressOnTerminal = ConsoleIsTerminal(2);
     std::string m_progressShown;
+    std::string m_openLine;        // stdout text after its last line break, not yet written
     ConsoleSignalWatch m_signals;  // last: its thread stops before anything it touches goes
 };
 
@@ -213,6 +216,7 @@ Session::Outcome Session::RunTask(bool connect) {
         Error("a task is still running");
         return outcome;
     }
+    m_log.Begin(connect ? LogText::Page::kConnect : LogText::Page::kProcess);
     const unsigned final = connect ? WM_CONNECT_DONE : WM_UPGRADE_DONE;
     for (;;) {
         PostedMessage message;
@@ -229,8 +233,8 @@ Session::Outcome Session::RunTask(bool connect) {
         AssertCancel();
         if (m_cancelPending && !m_burning && NowMs() - m_cancelSinceMs > kCancelGiveUpMs) {
             ClearProgress();
+            FlushOpenLine();
             Error("the task did not stop within 10 s of the cancel request; leaving it");
-            std::fflush(stdout);
             std::_Exit(kExitCancelled);
         }
     }
@@ -340,9 +344,23 @@ void Session::Out(const std::string& text) {
         return;
     }
     ClearProgress();
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    m_openLine += text;
+    // The progress line on the terminal would overwrite a line still open on stdout, so such a
+    // line is written once it is complete; the progress line names its step meanwhile.
+    const size_t lastBreak = m_openLine.rfind('\n');
+    const size_t count = !m_progressOnTerminal            ? m_openLine.size()
+                         : lastBreak == std::string::npos ? 0
+                                                          : lastBreak + 1;
+    std::fwrite(m_openLine.data(), 1, count, stdout);
     std::fflush(stdout);
+    m_openLine.erase(0, count);
     DrawProgress();
+}
+
+void Session::FlushOpenLine() {
+    std::fwrite(m_openLine.data(), 1, m_openLine.size(), stdout);
+    std::fflush(stdout);
+    m_openLine.clear();
 }
 
 void Session::DrawProgress() {

@@ -65,28 +65,57 @@ TEST(CliText, TerminalTextKeepsLinesAndDefusesControls) {
     }
 }
 
-TEST(CliText, StatusLinesStandAloneLogTextsAppend) {
+// The wizard's two logs: the connect page ends each status text with a line break, the process
+// page begins each but the first with one; log texts are appended as they are on both.
+TEST(CliText, StatusAndLogTextsJoinAsTheWizardsLogsShowThem) {
+    struct Case {
+        LogText::Page page;
+        const char* expected;
+    } cases[] = {
+        {LogText::Page::kConnect,
+         "Please power on your STB.\n"
+         "Open Serial Port..\n"
+         "Can not connect serial port!\n"
+         ".OK\n->Warning:dump packet:1 Error! Retry.Sync to serial port..\n"
+         "Upgrade Error\n"
+         "tail\n"},
+        {LogText::Page::kProcess,
+         "Please power on your STB.\n"
+         "Open Serial Port..Can not connect serial port!\n"
+         ".OK\n->Warning:dump packet:1 Error! Retry.\n"
+         "Sync to serial port..\n"
+         "Upgrade Error\n"
+         "tail\n"},
+    };
+    for (const Case& c : cases) {
+        LogText log;
+        std::string out = log.Line("Title");  // a line of the program's own before the task
+        log.Begin(c.page);
+        out += log.Status("Please power on your STB.");
+        out += log.Status("Open Serial Port..");
+        out += log.Log("Can not connect serial port!\r\n");
+        out += log.Log(".");
+        out += log.Log("OK");
+        out += log.Log("\r\n->Warning:dump packet:1 Error! Retry.");
+        out += log.Status("Sync to serial port..");
+        out += log.Finish();
+        out += log.Line("Upgrade Error");
+        out += log.Log("tail");
+        out += log.Finish();
+        out += log.Finish();  // nothing more: the line is closed
+        EXPECT_EQ(out, std::string("Title\n") + c.expected) << static_cast<int>(c.page);
+    }
+    // A task's first text starts a line of its own; the process page's second status after a
+    // log text that ended its line leaves a blank line, as the wizard's log does.
     LogText log;
-    std::string out;
-    out += log.Status("Please power on your STB.");
-    out += log.Status("Sync to serial port..");
-    out += log.Log(".");
-    out += log.Log("OK");
+    log.Begin(LogText::Page::kProcess);
+    std::string out = log.Log("->open");
+    log.Begin(LogText::Page::kProcess);
     out += log.Status("Send Address..");
-    out += log.Log("\r\n->Warning:download packet:1 Error! Retry.");
     out += log.Log("Time out when read data!\r\n");
-    out += log.Line("Upgrade Error");
-    out += log.Log("tail");
+    out += log.Status("Rebooting");
     out += log.Finish();
-    out += log.Finish();  // nothing more: the line is closed
-    EXPECT_EQ(out,
-              "Please power on your STB.\n"
-              "Sync to serial port..\n"
-              ".OK\n"
-              "Send Address..\n"
-              "\n->Warning:download packet:1 Error! Retry.Time out when read data!\n"
-              "Upgrade Error\n"
-              "tail\n");
+    EXPECT_EQ(out, "->open\nSend Address..Time out when read data!\n\nRebooting\n");
 }
 
 TEST(CliText, TitleAsTheSheetShowsIt) {
