@@ -86,6 +86,8 @@ bool CPageConnect::OnInitDialog() {
     }
     m_ui->comboParity->setCurrentIndex(ParityIndexOfCode(g_comParity));
     m_ui->comboOperation->setCurrentIndex(0);
+    // The focus starts on the page's first control, the port list.
+    port->setFocus(Qt::OtherFocusReason);
     return true;
 }
 

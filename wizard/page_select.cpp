@@ -12,6 +12,7 @@
 #include "ui_page_select.h"
 #include "ui_page_select_200.h"
 #include "wizard/artwork.h"
+#include "wizard/log_text.h"
 #include "wizard/select_rules.h"
 #include "wizard/wizard_dialogs.h"
 
@@ -92,7 +93,7 @@ bool CPageSelect::OnSetActive() {
     m_chosenPath.clear();
     m_list->clear();
     if constexpr (kEdition201) {
-        m_message->setPlainText(FromProgramText(DetectFirmwareFamily(g_chunkTable).message));
+        m_message->setPlainText(DisplayText(DetectFirmwareFamily(g_chunkTable).message));
     }
     for (const SelectRow& row : BuildSelectRows(g_chunkTable, context->operation)) {
         auto* item = new QTreeWidgetItem(m_list);

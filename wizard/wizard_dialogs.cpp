@@ -63,7 +63,19 @@ QString ApplicationCaption() {
 }
 
 QString FromProgramText(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    // Windows-1252 is Latin-1 but for 0x80 to 0x9F, where it has the euro sign, the typographic
+    // quotes and dashes; its five unassigned bytes there keep their own code points.
+    static constexpr char16_t kHigh[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    QString out;
+    out.reserve(static_cast<qsizetype>(text.size()));
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        out.push_back(byte >= 0x80 && byte < 0xA0 ? QChar(kHigh[byte - 0x80]) : QChar(byte));
+    }
+    return out;
 }
 
 QStringList ToQtFilters(const std::string& filter) {
@@ -71,12 +83,20 @@ QStringList ToQtFilters(const std::string& filter) {
     QStringList out;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         const QString& description = parts[i];
-        QString pattern = parts[i + 1].trimmed();
+        const QString pattern = parts[i + 1].trimmed();
         if (pattern.isEmpty())
             continue;
-        if (pattern == QLatin1String("*.*"))
-            pattern = QStringLiteral("*");
-        out.push_back(description + QStringLiteral(" (") + pattern + QLatin1Char(')'));
+        // Qt reads the patterns from the parentheses that end an entry, so an entry that ends in
+        // its own pattern is shown as it is. "*.*" means any file, also one without a dot, which
+        // is Qt's "*".
+        const QString own = QLatin1Char('(') + pattern + QLatin1Char(')');
+        if (pattern == QLatin1String("*.*")) {
+            out.push_back(description + QStringLiteral(" (*)"));
+        } else if (description.endsWith(own)) {
+            out.push_back(description);
+        } else {
+            out.push_back(description + QLatin1Char(' ') + own);
+        }
     }
     return out;
 }

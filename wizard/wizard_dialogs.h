@@ -32,10 +32,12 @@ QString ChooseFile(QWidget* owner, const FileChoice& choice);
 // The caption of the boxes: the caption resource "STB Upgrade 2.0.1" ("STB Upgrade 2.0.0").
 QString ApplicationCaption();
 
-// An 8-bit text of the program (Windows-1252; the accent of "can\xB4t" is 0xB4) as a QString.
+// An 8-bit text of the program or the STB (Windows-1252; the accent of "can\xB4t" is 0xB4) as a
+// QString.
 QString FromProgramText(const std::string& text);
 
-// Turns a chooser filter of the form "Name(*.ext)|*.ext|...|" into Qt name filters: each
-// description with its pattern behind it, "*.*" becoming "*" (any file, with or without a dot).
-// An entry without a pattern is dropped.
+// Turns a chooser filter of the form "Name(*.ext)|*.ext|...|" into Qt name filters: a
+// description that ends in its own pattern in parentheses as it is, any other with the pattern
+// behind it; "*.*" becomes "*" behind its description (any file, with or without a dot). An
+// entry without a pattern is dropped.
 QStringList ToQtFilters(const std::string& filter);

@@ -1,18 +1,22 @@
 // The sheet and the pages without an STB: the title, the version text, the keys and the close
 // box, the close refused during the burn, the order of posted messages, a failed connect and the
 // process page's handling of the task's messages.
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeWidget>
+#include <cstring>
 #include <thread>
 
 #include "platform/edition.h"
 #include "tasks/notify.h"
 #include "tasks/upgrade_context.h"
 #include "ui_page_connect.h"
+#include "wizard/select_rules.h"
 #include "wizard_harness.h"
 
 namespace {
@@ -39,6 +43,34 @@ void PostPlain(unsigned message, uintptr_t wParam, intptr_t lParam) {
     PlatformPostToMainWindow(PostedMessage{message, wParam, lParam, {}});
 }
 
+// A chunk as the STB reports it: texts NUL-terminated, 0xFF behind.
+ChunkInfo Chunk(uint32_t id, const char* name, const char* version, int masked = 0) {
+    ChunkInfo chunk{};
+    chunk.id = id;
+    chunk.length = 0x1000;
+    std::memset(chunk.name, 0xFF, sizeof chunk.name);
+    std::memset(chunk.version, 0xFF, sizeof chunk.version);
+    std::memset(chunk.extra, 0xFF, sizeof chunk.extra);
+    std::memcpy(chunk.name, name, std::strlen(name) + 1);
+    std::memcpy(chunk.version, version, std::strlen(version) + 1);
+    chunk.masked = masked;
+    return chunk;
+}
+
+void SetChunkTable(const std::vector<ChunkInfo>& chunks) {
+    g_chunkTable = ChunkTable{};
+    g_chunkTable.count = static_cast<uint32_t>(chunks.size());
+    for (size_t i = 0; i < chunks.size(); ++i)
+        g_chunkTable.entries[i] = chunks[i];
+}
+
+QStringList RowTexts(QTreeWidget* list) {
+    QStringList rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        rows.push_back(list->topLevelItem(i)->text(0));
+    return rows;
+}
+
 }  // namespace
 
 class SheetTest : public QObject {
@@ -48,6 +80,13 @@ class SheetTest : public QObject {
     void titleShowsProtocolVersion();
     void versionTextSitsBottomLeftClearOfButtons();
     void connectPageStartsFromSettings();
+    void connectPageSelectsTheSettings_data();
+    void connectPageSelectsTheSettings();
+    void selectPageShowsTheFamily_data();
+    void selectPageShowsTheFamily();
+    void selectPageRowsOfEdition200();
+    void chooserShowsTheFilterTexts_data();
+    void chooserShowsTheFilterTexts();
     void enterWithNextDisabledDoesNothing();
     void enterWithNextEnabledPressesNext();
     void escAndCloseBoxRefusedWhileBurning();
@@ -134,6 +173,167 @@ void SheetTest::connectPageStartsFromSettings() {
     if constexpr (kEdition201)
         QCOMPARE(ui.status->text(), QStringLiteral("Power off your STB"));
     QVERIFY(!ui.log->isVisibleTo(&h.Sheet()));
+}
+
+void SheetTest::connectPageSelectsTheSettings_data() {
+    QTest::addColumn<int>("port");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<QString>("portText");  // empty: no selection
+    QTest::addColumn<QString>("baudText");
+    QTest::addColumn<QString>("parityText");
+    QTest::newRow("COM5 57600 odd") << 5 << 57600 << 1 << "COM5"
+                                    << "57600"
+                                    << "Odd";
+    QTest::newRow("COM32 110 none") << 32 << 110 << 0 << "COM32"
+                                    << "110"
+                                    << "None";
+    QTest::newRow("COM2 56000 mark") << 2 << 56000 << 3 << "COM2"
+                                     << "56000"
+                                     << "Mark";
+    QTest::newRow("COM9 9600 space") << 9 << 9600 << 4 << "COM9"
+                                     << "9600"
+                                     << "Space";
+    // Values the lists do not offer leave them without a selection, and Connect keeps them.
+    QTest::newRow("outside the lists") << 40 << 12345 << 7 << ""
+                                       << ""
+                                       << "";
+    QTest::newRow("port 0") << 0 << 115200 << 2 << ""
+                            << "115200"
+                            << "Even";
+}
+
+void SheetTest::connectPageSelectsTheSettings() {
+    QFETCH(int, port);
+    QFETCH(int, baud);
+    QFETCH(int, parity);
+    QFETCH(QString, portText);
+    QFETCH(QString, baudText);
+    QFETCH(QString, parityText);
+    WizardHarness h;
+    const std::string config = "Port=" + std::to_string(port) + "\r\nBaud=" + std::to_string(baud) +
+                               "\r\nParity=" + std::to_string(parity) + "\r\n";
+    h.Open("/nonexistent", config);
+    if (port >= 1 && port <= 32)
+        ComSetDeviceName(port, h.DirPath(QStringLiteral("no-such-device")).toStdString());
+    const Ui::PageConnect& ui = h.Sheet().PageConnect().Controls();
+    QCOMPARE(ui.comboPort->currentIndex() < 0 ? QString() : ui.comboPort->currentText(), portText);
+    QCOMPARE(ui.comboBaud->currentIndex() < 0 ? QString() : ui.comboBaud->currentText(), baudText);
+    QCOMPARE(ui.comboParity->currentIndex() < 0 ? QString() : ui.comboParity->currentText(),
+             parityText);
+    QCOMPARE(ui.comboOperation->currentText(), QStringLiteral("Upgrade"));
+    // The page opens with the focus on its first control.
+    QCOMPARE(h.Sheet().focusWidget(), static_cast<QWidget*>(ui.comboPort));
+
+    // Connect writes the selections back, or keeps the values where there is none.
+    h.Click(ID_WIZNEXT);
+    QVERIFY(h.WaitFor([&] { return h.ButtonText(ID_WIZNEXT) == QLatin1String("Connect"); }, 10000));
+    QCOMPARE(g_comPort, port);
+    QCOMPARE(g_comBaud, baud);
+    QCOMPARE(g_comParity, parity);
+    QCOMPARE(GetContext()->operation, 0);
+}
+
+void SheetTest::selectPageShowsTheFamily_data() {
+    if constexpr (kEdition200)
+        QSKIP("edition 2.0.0 lists the chunks without a family message");
+    QTest::addColumn<QString>("version");  // of chunk 0
+    QTest::addColumn<QString>("name");     // of chunk 1
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("row");  // empty: no row
+    const QString unknown = QStringLiteral(
+        "We can\u00B4t auto detect firmware.\nProbably you are running 5817C series but\nif you "
+        "press menu and you have DVR Management option\nyou are running 5817B DVR series "
+        "otherwise\nyou are running 5817C series");
+    QTest::newRow("RDX01") << "RDX01BL_100203"
+                           << "maincodeC"
+                           << "You are running 5817B series"
+                           << "VOR 5817B firmware";
+    QTest::newRow("RDX03 C") << "RDX03BL_1"
+                             << "maincodeC_2"
+                             << "You are running 5817C series"
+                             << "VOR 5817C firmware";
+    QTest::newRow("RDX03 B DVR") << "RDX03BL_1"
+                                 << "maincodeB"
+                                 << "You are running 5817B DVR series"
+                                 << "VOR 5817B DVR firmware";
+    QTest::newRow("RDX03 lower case") << "RDX03BL_1"
+                                      << "maincodeb" << unknown << "VOR 5817 firmware";
+    QTest::newRow("RDX02") << "RDX02BL_1"
+                           << "maincodeC"
+                           << "You are running incompatible firmware.\nYou can\u00B4t update "
+                              "your STB with this tool."
+                           << "";
+}
+
+void SheetTest::selectPageShowsTheFamily() {
+    QFETCH(QString, version);
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    QFETCH(QString, row);
+    WizardHarness h;
+    h.Open("/nonexistent");
+    SetChunkTable({Chunk(0xE3000010, "bootloader", version.toLatin1().constData()),
+                   Chunk(0x01FE0100, name.toLatin1().constData(), "1.0")});
+    h.Sheet().SetActivePage(1);
+    CPageSelect& page = h.Sheet().PageSelect();
+    // The message's line breaks are line breaks, and the accent is U+00B4.
+    QCOMPARE(page.Message()->toPlainText(), message);
+    QCOMPARE(RowTexts(page.List()), row.isEmpty() ? QStringList() : QStringList{row});
+    QCOMPARE(page.OperateLabel()->text(), QStringLiteral("Operate: Upgrade"));
+    QCOMPARE(h.ButtonText(ID_WIZBACK), QStringLiteral("< Back"));
+    QCOMPARE(h.ButtonText(ID_WIZNEXT), QStringLiteral("Next >"));
+    QCOMPARE(h.ButtonText(IDCANCEL), QStringLiteral("Exit"));
+    QVERIFY(h.ButtonEnabled(ID_WIZBACK));
+    QVERIFY(!h.ButtonEnabled(ID_WIZNEXT));
+    if (!row.isEmpty())
+        QCOMPARE(page.RowPicture(0), 0);
+}
+
+void SheetTest::selectPageRowsOfEdition200() {
+    if constexpr (kEdition201)
+        QSKIP("edition 2.0.1 shows one firmware row");
+    WizardHarness h;
+    h.Open("/nonexistent");
+    SetChunkTable({Chunk(0xE3000010, "bootloader", "RDX01BL_1"),
+                   Chunk(0x01FE0100, "maincode", "1.0"), Chunk(0x02FD0100, "logo", "1.0", 1),
+                   Chunk(0x04FB0100, "user db", "1.0")});
+    CPageSelect& page = h.Sheet().PageSelect();
+    const QStringList chunks = {QStringLiteral("bootloader"), QStringLiteral("maincode"),
+                                QStringLiteral("user db")};  // the masked logo is left out
+    for (int operation : {0, 1}) {
+        GetContext()->operation = operation;
+        h.Sheet().SetActivePage(1);
+        QStringList expected{QStringLiteral("All Chunk")};
+        if (operation == 0)
+            expected.push_back(QStringLiteral("All Chunk(No BootLoader)"));
+        QCOMPARE(RowTexts(page.List()), expected + chunks);
+        QCOMPARE(page.OperateLabel()->text(), operation == 0 ? QStringLiteral("Operate: Upgrade")
+                                                             : QStringLiteral("Operate: Dump"));
+        QVERIFY(!h.ButtonEnabled(ID_WIZNEXT));
+    }
+}
+
+void SheetTest::chooserShowsTheFilterTexts_data() {
+    QTest::addColumn<uint32_t>("chunkId");
+    QTest::addColumn<QString>("own");
+    QTest::newRow("logo") << uint32_t(0x02FD0200) << "Logo file(*.m2v)";
+    QTest::newRow("default db") << uint32_t(0x03FC0100) << "default db(*.ddf)";
+    QTest::newRow("user db") << uint32_t(0x04FB0100) << "user db(*.udf)";
+    QTest::newRow("boot loader") << uint32_t(0xE3000010) << "ABS File(*.abs)";
+    QTest::newRow("other") << uint32_t(0x01FE0100) << "other file(*.bin)";
+    QTest::newRow("whole image") << uint32_t(0)
+                                 << (kEdition200 ? "ABS File(*.abs)" : "other file(*.bin)");
+}
+
+void SheetTest::chooserShowsTheFilterTexts() {
+    QFETCH(uint32_t, chunkId);
+    QFETCH(QString, own);
+    std::string extension;
+    std::string filter;
+    ChooseFileFilter(chunkId, &extension, &filter);
+    // The entries read as the program names them; "*.*" also takes names without a dot.
+    QCOMPARE(ToQtFilters(filter), (QStringList{own, QStringLiteral("All File(*.*) (*)")}));
 }
 
 void SheetTest::enterWithNextDisabledDoesNothing() {
@@ -268,15 +468,17 @@ void SheetTest::processPageShowsTaskMessages() {
     QCOMPARE(h.ButtonText(ID_WIZNEXT), QStringLiteral("Cancel"));
     QVERIFY(!h.ButtonEnabled(ID_WIZBACK));
     PostText(WM_TASK_STATUS, "Set address..");
-    PostText(WM_TASK_LOG, "\r\n->Warning: retry 1\r\n");
+    PostText(WM_TASK_LOG, "\r\n->Warning: retry 1 \x93\x80\x94\x81\r\n");
     PostText(WM_TASK_STATUS, "Transfer \xB4maincode\xB4");
     PostPlain(WM_TASK_PROGRESS, 100, 0);
     PostPlain(WM_BURN_BEGIN, 0, 0);
     QVERIFY(h.WaitFor([&] { return !h.ButtonEnabled(ID_WIZNEXT); }, 2000));
     QVERIFY(!h.ButtonEnabled(ID_WIZBACK));
     QVERIFY(!h.ButtonEnabled(IDCANCEL));
-    QCOMPARE(page.Log()->toPlainText(),
-             QStringLiteral("Set address..\n->Warning: retry 1\n\nTransfer \u00B4maincode\u00B4"));
+    QCOMPARE(
+        page.Log()->toPlainText(),
+        QStringLiteral("Set address..\n->Warning: retry 1 \u201C\u20AC\u201D\u0081\n\nTransfer "
+                       "\u00B4maincode\u00B4"));
     QCOMPARE(page.Status()->text(), QStringLiteral("Transfer \u00B4maincode\u00B4"));
     QCOMPARE(page.Progress()->value(), 100);
     QCOMPARE(page.Percent()->text(), QStringLiteral("100%"));

@@ -50,11 +50,13 @@ bool WizardHarness::StartSimulator(stbsim::StbSimOptions options, std::string* e
     return m_sim->Start(error);
 }
 
-void WizardHarness::Open(const std::string& device) {
+void WizardHarness::Open(const std::string& device, const std::string& config) {
     const std::string line = !device.empty() ? device : m_sim ? m_sim->SlavePath() : "";
     QFile ini(m_dir.filePath(QString::fromLatin1(kSettingsFileName)));
     if (ini.open(QIODevice::WriteOnly)) {
-        ini.write("[Config]\r\nPort=1\r\nBaud=115200\r\nParity=2\r\n[Ports]\r\nCOM1=");
+        ini.write("[Config]\r\n");
+        ini.write(config.c_str());
+        ini.write("[Ports]\r\nCOM1=");
         ini.write(line.c_str());
         ini.write("\r\n");
     }

@@ -27,10 +27,11 @@ class WizardHarness {
     // Starts the simulator; COM1 then stands for its pseudo-terminal. False with a message.
     bool StartSimulator(stbsim::StbSimOptions options, std::string* error);
     stbsim::StbSimServer* Simulator() { return m_sim.get(); }
-    // Writes the settings file: Port 1, Baud 115200, Parity 2 and COM1 = `device` (the
-    // simulator's line when empty), then starts the context (reads it) and builds and shows the
-    // sheet.
-    void Open(const std::string& device = {});
+    // Writes the settings file: section "Config" with `config` (lines ending in "\r\n"; by
+    // default Port 1, Baud 115200, Parity 2) and COM1 = `device` (the simulator's line when
+    // empty), then starts the context (reads it) and builds and shows the sheet.
+    void Open(const std::string& device = {}, const std::string& config = kDefaultConfig);
+    static constexpr const char* kDefaultConfig = "Port=1\r\nBaud=115200\r\nParity=2\r\n";
     CUpgradeSheet& Sheet() { return *m_sheet; }
     bool SheetClosed() const { return m_sheet == nullptr || m_sheet->IsEnding(); }
 

@@ -53,12 +53,18 @@ def combo(name, x, y, w, items=()):
     return body.replace("</widget>", entries + "</widget>")
 
 
-def log_edit(name, rect, wrap):
+def log_edit(name, rect, wrap, scroll_bars=False, tab_stop=False):
+    """A read-only multi-line edit. wrap=False: lines scroll sideways instead of wrapping
+    (automatic horizontal scrolling); scroll_bars: both bars always shown; without tab_stop the
+    edit takes the focus only when clicked."""
     props = [prop("readOnly", "bool", "true"), prop("tabChangesFocus", "bool", "true")]
+    if not tab_stop:
+        props.append(prop("focusPolicy", "enum", "Qt::ClickFocus"))
     if not wrap:
         props.append(prop("lineWrapMode", "enum", "QPlainTextEdit::NoWrap"))
-        props.append(prop("verticalScrollBarPolicy", "enum", "Qt::ScrollBarAlwaysOn"))
-        props.append(prop("horizontalScrollBarPolicy", "enum", "Qt::ScrollBarAlwaysOn"))
+    bars = "Qt::ScrollBarAlwaysOn" if scroll_bars else "Qt::ScrollBarAlwaysOff"
+    props.append(prop("verticalScrollBarPolicy", "enum", bars))
+    props.append(prop("horizontalScrollBarPolicy", "enum", bars))
     return widget("QPlainTextEdit", name, rect, *props)
 
 
@@ -128,7 +134,7 @@ def process_page(file_name, class_name, comment, log_rect):
                prop("minimum", "number", "0"), prop("maximum", "number", "100"),
                prop("value", "number", "0"), prop("textVisible", "bool", "false")),
         label("percent", "0%", (297, 29, 25, 8)),
-        log_edit("log", log_rect, wrap=False),
+        log_edit("log", log_rect, wrap=False, scroll_bars=True, tab_stop=True),
     ])
 
 
