@@ -1,6 +1,8 @@
+#include <chrono>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "library/link/serial_port.h"
@@ -282,10 +284,14 @@ TEST_F(UpgradeTaskTest, ACancelBetweenChunkDumpsStillStartsTheNextAndIsReported)
     EXPECT_EQ(Texts(messages, WM_TASK_LOG).back(), "User canceled the operate\r\n");
     EXPECT_EQ(ReadFile(boot), Str(m_flash, 0, 0x4000));
     EXPECT_FALSE(std::ifstream(main).good());
+    // The status-4 packet is on the line when the task ends; the STB reads it a little later.
     std::vector<std::string> cancels;
-    for (const stbsim::SimEvent& e : m_sim->Events()) {
-        if (e.kind == "cancel") {
-            cancels.push_back(e.text);
+    for (int wait = 0; wait < 500 && cancels.empty(); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (const stbsim::SimEvent& e : m_sim->Events()) {
+            if (e.kind == "cancel") {
+                cancels.push_back(e.text);
+            }
         }
     }
     EXPECT_EQ(cancels, std::vector<std::string>{"dump cancelled by the tool"});
