@@ -3,7 +3,9 @@
 // process page's handling of the task's messages.
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -85,6 +87,7 @@ class SheetTest : public QObject {
     void selectPageShowsTheFamily_data();
     void selectPageShowsTheFamily();
     void selectPageRowsOfEdition200();
+    void popupMenuOnlyOverARow();
     void chooserShowsTheFilterTexts_data();
     void chooserShowsTheFilterTexts();
     void enterWithNextDisabledDoesNothing();
@@ -312,6 +315,43 @@ void SheetTest::selectPageRowsOfEdition200() {
                                                              : QStringLiteral("Operate: Dump"));
         QVERIFY(!h.ButtonEnabled(ID_WIZNEXT));
     }
+}
+
+void SheetTest::popupMenuOnlyOverARow() {
+    WizardHarness h;
+    h.Open("/nonexistent");
+    SetChunkTable(
+        {Chunk(0xE3000010, "bootloader", "RDX01BL_1"), Chunk(0x01FE0100, "maincode", "1.0")});
+    h.Sheet().SetActivePage(1);
+    CPageSelect& page = h.Sheet().PageSelect();
+    QWidget* viewport = page.List()->viewport();
+    QMenu* menu = page.PopupMenu();
+    QCOMPARE(menu->title(), QStringLiteral("Pop_List"));
+    QStringList items;
+    for (QAction* action : menu->actions())
+        items.push_back(action->text());
+    QCOMPARE(items, (QStringList{QStringLiteral("Open File"), QStringLiteral("Cancel Select")}));
+
+    // A right-click as the platform delivers it: the press selects, then the menu is asked for.
+    auto rightClick = [&](const QPoint& at) {
+        QTest::mouseClick(viewport, Qt::RightButton, {}, at);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+        QCoreApplication::sendEvent(viewport, &event);
+    };
+    const QPoint row = page.List()->visualItemRect(page.List()->topLevelItem(0)).center();
+    rightClick(row);
+    QCOMPARE(page.SelectedRow(), 0);
+    QVERIFY(menu->isVisible());
+    menu->hide();
+    // Below the last row: no row is selected and no menu shows.
+    rightClick(QPoint(10, viewport->height() - 3));
+    QCOMPARE(page.SelectedRow(), -1);
+    QVERIFY(!menu->isVisible());
+    // "Open File" asks for a file for the selected row.
+    rightClick(row);
+    menu->hide();
+    menu->actions().front()->trigger();
+    QCOMPARE(int(h.ChooserCalls().size()), 1);
 }
 
 void SheetTest::chooserShowsTheFilterTexts_data() {

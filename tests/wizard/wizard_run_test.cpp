@@ -78,6 +78,7 @@ class WizardRunTest : public QObject {
     Q_OBJECT
   private slots:
     void wholeUpgradeRun();
+    void secondConnectPressOnlyCancels();
     void cancelDuringTransferReturnsToConnectPage();
     void refusedFileLeavesTheRowAsItWas();
     void burnCannotBeInterrupted();
@@ -145,6 +146,32 @@ void WizardRunTest::wholeUpgradeRun() {
     const QByteArray settings = ini.readAll();
     QVERIFY2(settings.contains("Port=1"), settings.constData());
     QVERIFY2(settings.contains("COM1="), settings.constData());
+}
+
+void WizardRunTest::secondConnectPressOnlyCancels() {
+    WizardHarness h;
+    stbsim::StbSimOptions options;
+    options.faults.replyDelayMs = 60000;  // an STB that stays silent while the user waits
+    QVERIFY(StartSim(h, options));
+    h.Open();
+    h.Click(ID_WIZNEXT);
+    QCOMPARE(GetContext()->taskState.load(), int(TASK_CONNECTING));
+    QCOMPARE(h.ButtonText(ID_WIZNEXT), QStringLiteral("Cancel"));
+    const Ui::PageConnect& ui = h.Sheet().PageConnect().Controls();
+    QVERIFY(h.WaitFor([&] { return !ui.log->toPlainText().isEmpty(); }, kConnectMs));
+    const QString logBefore = ui.log->toPlainText();
+    // The second press, while the task runs, only asks it to stop: nothing on the page changes.
+    h.Click(ID_WIZNEXT);
+    QCOMPARE(g_cancelRequested.load(), 1);
+    QCOMPARE(h.ButtonText(ID_WIZNEXT), QStringLiteral("Cancel"));
+    QVERIFY(ui.log->toPlainText().startsWith(logBefore));
+    // The task ends itself; the wizard stays on the connect page, ready to connect again.
+    QVERIFY(h.WaitFor([&] { return h.ButtonText(ID_WIZNEXT) == QLatin1String("Connect"); },
+                      kConnectMs));
+    QCOMPARE(h.Sheet().GetActiveIndex(), 0);
+    QCOMPARE(GetContext()->taskState.load(), int(TASK_IDLE));
+    QVERIFY(ui.log->isVisibleTo(&h.Sheet()));
+    QVERIFY(h.Boxes().isEmpty());
 }
 
 void WizardRunTest::cancelDuringTransferReturnsToConnectPage() {
