@@ -2,6 +2,7 @@
 // of progress reports ("B" with the KiB burnt, "F" finished, "E" failed) that ends with its
 // outcome.
 #include <cstdio>
+#include <cstring>
 
 #include "library/commands/commands.h"
 #include "library/link/bytes.h"
@@ -49,10 +50,15 @@ BurnStep ReadBurnPacket(const Packet& packet, int total, UpgProgressFn progress,
         return BurnStep::kGoOn;
     const unsigned char* payload = packet.data + 4;
     switch (payload[0]) {
-        case 'B':
-            // The four digits; a shorter report leaves zeros in the record's data area.
-            ReportProgress(progress, BurnPercent(payload + 1, total));
+        case 'B': {
+            // The four digits. The record holds the data CRC right after the data, so a report
+            // shorter than its digits is read only as far as it goes.
+            unsigned char digits[4] = {};
+            uint32_t after = packet.length - 5;
+            std::memcpy(digits, payload + 1, after < sizeof digits ? after : sizeof digits);
+            ReportProgress(progress, BurnPercent(digits, total));
             return BurnStep::kGoOn;
+        }
         case 'F':
             ReportProgress(progress, 100);
             *result = UPG_OK;
@@ -106,7 +112,7 @@ int AwaitBurn200(int total, UpgProgressFn progress) {
 }  // namespace
 
 int BurnPercent(const unsigned char* digits, int total) {
-    if (total <= 0)
+    if (total == 0)
         return 100;
     int kib = 0;
     for (int i = 0; i < 4 && digits[i] >= '0' && digits[i] <= '9'; ++i) {

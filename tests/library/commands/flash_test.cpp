@@ -71,6 +71,22 @@ TEST_F(FlashTest, BurnReportsAndOutcomes) {
          },
          {25, 100},
          UPG_OK},
+        {"a report cut short after one digit reads that digit alone",
+         10240,
+         [](uint32_t s) {
+             // Packet 56's data CRC begins with the byte '0': read past the report, it would
+             // count as a second digit.
+             return std::vector<Wire>{StbData(s, 56, {'B', '5'}), Report(s, "F")};
+         },
+         {50, 100},
+         UPG_OK},
+        {"a negative total shows 0",
+         -1,
+         [](uint32_t s) {
+             return std::vector<Wire>{Report(s, "B0512"), Report(s, "F")};
+         },
+         {0, 100},
+         UPG_OK},
         {"an old serial's reports are not this burn's",
          1024,
          [](uint32_t s) {
