@@ -140,7 +140,8 @@ int ComLastOpenErrno(void);
 
 // Opens port `port` with `baud` (any rate, unchanged), 8 data bits, parity code `parity`
 // (checking on exactly when not 0), one stop bit for stopBits 1 and two for any other value,
-// raw, no flow control, exclusive. Returns 0, or UPG_ERR_CONNECT_PORT.
+// raw, no flow control, exclusive. Returns 0, or UPG_ERR_CONNECT_PORT (also for a parity code
+// outside 0..4 or a rate of 0 or less, which the line cannot take).
 int ComOpen(int port, int baud, int parity, int stopBits);
 // Closes the port; always 0, also when it was not open.
 int ComClose(void);

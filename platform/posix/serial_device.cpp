@@ -52,6 +52,12 @@ tcflag_t ParityFlags(int parity) {
 }
 
 bool ApplyLineSettings(int fd, const SerialLineSettings& s) {
+    // A parity code or rate the line cannot take is refused, as a driver refuses such a
+    // device-control block, rather than opening the line some other way.
+    if (s.parity < 0 || s.parity > 4 || s.baud <= 0) {
+        errno = EINVAL;
+        return false;
+    }
     struct termios2 tio {};
     if (ioctl(fd, TCGETS2, &tio) != 0)
         return false;

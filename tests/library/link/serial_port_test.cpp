@@ -128,6 +128,24 @@ TEST(SerialPortOpen, PortNumbersMapToDevices) {
     EXPECT_EQ(ComDeviceName(5), "/dev/ttyUSB4");
 }
 
+TEST(SerialPortOpen, ParityCodesAndRatesTheLineCannotTakeAreRefused) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    ComSetDeviceName(2, pty.slavePath());
+    struct Case {
+        int baud;
+        int parity;
+    } cases[] = {{115200, 5}, {115200, -1}, {0, 0}, {-9600, 2}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(ComOpen(2, c.baud, c.parity, 1), UPG_ERR_CONNECT_PORT)
+            << c.baud << " " << c.parity;
+        EXPECT_EQ(ComLastOpenError(), COM_OPEN_SETTINGS);
+    }
+    EXPECT_EQ(ComOpen(2, 115200, 4, 1), UPG_OK);  // the device itself is fine
+    ComClose();
+    ComSetDeviceName(2, "");
+}
+
 // The line settings as the driver holds them after an open.
 struct LineCase {
     int parity;
