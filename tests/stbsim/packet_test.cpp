@@ -37,6 +37,11 @@ TEST(PacketDevice, HandshakeEchoesTheLineAndInvertsTheBanner) {
     // Stray bytes between packets are dropped without an echo; a renewed comtest still works.
     EXPECT_TRUE(h.Send("xyz\r").empty());
     h.Handshake();
+    // A comtest line cut short by a failed echo and ended by the tool's carriage return.
+    for (const char* fragment : {"c\r", "co\r", "comtest \r"}) {
+        h.Send(fragment);
+        h.Handshake();
+    }
 }
 
 TEST(PacketDevice, VersionAndChunkReplies) {

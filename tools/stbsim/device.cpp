@@ -172,7 +172,10 @@ void StbDevice::PacketModeText(uint8_t b, uint64_t now) {
 
 bool StbDevice::StartBanner(const std::string& line, uint64_t now) {
     uint32_t n = 0;
-    if (!ParseUnsigned(line.substr(kComtest.size()), &n) || n == 0 || n > 255) {
+    // A fragment shorter than "comtest " (a line cut by a failed echo) is dropped like any
+    // other damaged comtest line.
+    if (line.size() <= kComtest.size() || line.compare(0, kComtest.size(), kComtest) != 0 ||
+        !ParseUnsigned(line.substr(kComtest.size()), &n) || n == 0 || n > 255) {
         // The tool ends a line whose echo failed with a bare carriage return: not a fault.
         Log({now, "damaged", "comtest line '" + line + "' dropped"});
         return false;
