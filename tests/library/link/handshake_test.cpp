@@ -37,27 +37,28 @@ class HandshakeTest : public PortTest {
         g_polls = 0;
         g_progress.clear();
     }
+    // Runs the handshake against `peer`'s script, which must end in a synchronisation; returns
+    // the protocol version found.
+    int SyncWith(ScriptedPeer& peer) {
+        peer.Start();
+        int version = -1;
+        EXPECT_EQ(UpgComTest(&version, RecordProgress, CancelPoll), UPG_OK);
+        EXPECT_TRUE(peer.Finish()) << peer.Error();
+        return version;
+    }
 };
 
 TEST_F(HandshakeTest, BannerEchoedUnchangedSelectsTheLegacyProtocol) {
     ScriptedPeer peer(pty);
     peer.Echo(kCommand).Expect(kBanner).Send(kBanner);
-    peer.Start();
-    int version = -1;
-    EXPECT_EQ(UpgComTest(&version, RecordProgress, CancelPoll), UPG_OK);
-    ASSERT_TRUE(peer.Finish()) << peer.Error();
-    EXPECT_EQ(version, 0x20);
+    EXPECT_EQ(SyncWith(peer), 0x20);
     EXPECT_EQ(g_progress, std::vector<int>{0});
 }
 
 TEST_F(HandshakeTest, InvertedBannerSelectsThePacketProtocol) {
     ScriptedPeer peer(pty);
     peer.Echo(kCommand).Expect(kBanner).Send(Inverted(kBanner));
-    peer.Start();
-    int version = -1;
-    EXPECT_EQ(UpgComTest(&version, nullptr, CancelPoll), UPG_OK);
-    ASSERT_TRUE(peer.Finish()) << peer.Error();
-    EXPECT_EQ(version, 0x30);
+    EXPECT_EQ(SyncWith(peer), 0x30);
 }
 
 TEST_F(HandshakeTest, AnEchoThatIsNeitherCountsAsAFailedAttempt) {
@@ -66,22 +67,14 @@ TEST_F(HandshakeTest, AnEchoThatIsNeitherCountsAsAFailedAttempt) {
     ScriptedPeer peer(pty);
     peer.Echo(kCommand).Expect(kBanner).Send(wrong);
     peer.Echo(kCommand).Expect(kBanner).Send(Inverted(kBanner));
-    peer.Start();
-    int version = -1;
-    EXPECT_EQ(UpgComTest(&version, nullptr, CancelPoll), UPG_OK);
-    ASSERT_TRUE(peer.Finish()) << peer.Error();
-    EXPECT_EQ(version, 0x30);
+    EXPECT_EQ(SyncWith(peer), 0x30);
 }
 
 TEST_F(HandshakeTest, AWrongCommandEchoIsFollowedByACarriageReturn) {
     ScriptedPeer peer(pty);
     peer.Echo("comt").Expect("e").Send("?").Expect("\r");
     peer.Echo(kCommand).Expect(kBanner).Send(kBanner);
-    peer.Start();
-    int version = -1;
-    EXPECT_EQ(UpgComTest(&version, nullptr, CancelPoll), UPG_OK);
-    ASSERT_TRUE(peer.Finish()) << peer.Error();
-    EXPECT_EQ(version, 0x20);
+    EXPECT_EQ(SyncWith(peer), 0x20);
 }
 
 TEST_F(HandshakeTest, CancelOnTheFirstAttemptSendsNothing) {
